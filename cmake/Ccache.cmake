@@ -1,0 +1,5 @@
+find_program (OLVO_CCACHE ccache)
+if (OLVO_CCACHE)
+    set (CMAKE_C_COMPILER_LAUNCHER "${OLVO_CCACHE}")
+    set (CMAKE_CXX_COMPILER_LAUNCHER "${OLVO_CCACHE}")
+endif()

@@ -1,0 +1,16 @@
+find_package (JUCE CONFIG REQUIRED)
+find_package (PkgConfig REQUIRED)
+find_package (Threads REQUIRED)
+
+# The application links the real hidapi; the tests and the demo link the simulated device instead.
+pkg_check_modules (HIDAPI REQUIRED IMPORTED_TARGET hidapi-hidraw)
+pkg_check_modules (HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+
+if (OLVO_BUILD_TESTS)
+    find_package (GTest REQUIRED)
+    find_package (benchmark QUIET)
+endif()
+
+# hidapi's header alone: the engine calls its C functions and the executable decides who provides them.
+add_library (olvo_hidapi_headers INTERFACE)
+target_include_directories (olvo_hidapi_headers INTERFACE ${HIDAPI_INCLUDE_DIRS})

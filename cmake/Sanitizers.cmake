@@ -1,0 +1,10 @@
+# A sanitizer applies to everything in the tree, JUCE included, so that instrumented and plain code never mix.
+if (OLVO_SANITIZER STREQUAL "thread")
+    add_compile_options (-fsanitize=thread -g -O1)
+    add_link_options (-fsanitize=thread)
+elseif (OLVO_SANITIZER STREQUAL "address")
+    add_compile_options (-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g -O1)
+    add_link_options (-fsanitize=address,undefined)
+elseif (NOT OLVO_SANITIZER STREQUAL "")
+    message (FATAL_ERROR "Unknown OLVO_SANITIZER '${OLVO_SANITIZER}'")
+endif()

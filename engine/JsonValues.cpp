@@ -1,0 +1,163 @@
+#include "JsonValues.h"
+
+#include <cmath>
+#include <limits>
+
+namespace olvo::json
+{
+
+namespace
+{
+    template <typename Int>
+    Int clampDouble (double d)
+    {
+        if (std::isnan (d))
+            return 0;
+        if (d >= (double) std::numeric_limits<Int>::max())
+            return std::numeric_limits<Int>::max();
+        if (d <= (double) std::numeric_limits<Int>::min())
+            return std::numeric_limits<Int>::min();
+        return (Int) d;
+    }
+
+    /** Leading integer of a text, saturating at the int64 range; false when there are no digits. */
+    bool leadingInteger (const juce::String& text, int64_t& out)
+    {
+        auto p = text.getCharPointer();
+        while (juce::CharacterFunctions::isWhitespace (*p))
+            ++p;
+
+        bool negative = false;
+        if (*p == '-' || *p == '+')
+        {
+            negative = *p == '-';
+            ++p;
+        }
+
+        if (! juce::CharacterFunctions::isDigit (*p))
+        {
+            out = 0;
+            return false;
+        }
+
+        constexpr int64_t limit = std::numeric_limits<int64_t>::max();
+        int64_t value = 0;
+        for (; juce::CharacterFunctions::isDigit (*p); ++p)
+        {
+            const int digit = (int) (*p - '0');
+            value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
+        }
+
+        out = negative ? -value : value;
+        return true;
+    }
+
+    int64_t toInt64Impl (const juce::var& v, int64_t fallback)
+    {
+        if (v.isInt() || v.isInt64())
+            return (int64_t) static_cast<juce::int64> (v);
+        if (v.isBool())
+            return (bool) v ? 1 : 0;
+        if (v.isDouble())
+            return clampDouble<int64_t> ((double) v);
+        if (v.isString())
+        {
+            int64_t value = 0;
+            leadingInteger (v.toString(), value);
+            return value;
+        }
+        return fallback;
+    }
+
+    int clampToInt (int64_t value)
+    {
+        return (int) juce::jlimit<int64_t> (std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), value);
+    }
+}
+
+bool isObject (const juce::var& v)
+{
+    return v.getDynamicObject() != nullptr && ! v.isArray();
+}
+
+int toInt (const juce::var& v, int fallback)
+{
+    return clampToInt (toInt64Impl (v, fallback));
+}
+
+int64_t toInt64 (const juce::var& v, int64_t fallback)
+{
+    return toInt64Impl (v, fallback);
+}
+
+int atoiClamped (const juce::String& text)
+{
+    int64_t value = 0;
+    leadingInteger (text, value);
+    return clampToInt (value);
+}
+
+bool startsWithInteger (const juce::String& text)
+{
+    int64_t value = 0;
+    return leadingInteger (text, value);
+}
+
+juce::String text (const juce::var& v)
+{
+    return v.isVoid() || v.isUndefined() ? juce::String() : v.toString();
+}
+
+bool isSafeLink (const juce::String& url)
+{
+    if (! (url.startsWithIgnoreCase ("https://") || url.startsWithIgnoreCase ("http://")))
+        return false;
+
+    const int schemeEnd = url.indexOf ("://") + 3;
+    if (url.length() <= schemeEnd || url[schemeEnd] == '/')
+        return false;   // no host
+
+    for (auto p = url.getCharPointer(); ! p.isEmpty(); ++p)
+    {
+        const auto c = *p;
+        if (c < 0x20 || c == 0x7F || c == ' ' || c == '"' || c == '\'' || c == '`' || c == '$' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+juce::String safeLink (const juce::var& v)
+{
+    const auto url = text (v);
+    return isSafeLink (url) ? url : juce::String();
+}
+
+int nestingDepth (const juce::String& jsonText)
+{
+    int depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+
+    for (auto p = jsonText.getCharPointer(); ! p.isEmpty(); ++p)
+    {
+        const auto c = *p;
+
+        if (inString)
+        {
+            if (escaped)          escaped = false;
+            else if (c == '\\')   escaped = true;
+            else if (c == '"')    inString = false;
+            continue;
+        }
+
+        if (c == '"')
+            inString = true;
+        else if (c == '[' || c == '{')
+            deepest = std::max (deepest, ++depth);
+        else if (c == ']' || c == '}')
+            depth = std::max (0, depth - 1);
+    }
+
+    return deepest;
+}
+
+} // namespace olvo::json

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <cstdint>
+
+namespace olvo::json
+{
+
+/** True for a JSON object only: juce::var::isObject() is true for arrays as well. */
+bool isObject (const juce::var& v);
+
+/** A JSON value as a 32-bit integer, clamped into range: numbers are rounded towards zero, NaN gives 0, booleans
+    give 0 or 1, text gives the integer at its start (as C's atoi, but clamped), anything else gives fallback. */
+int toInt (const juce::var& v, int fallback = 0);
+
+/** The same as a 64-bit integer. */
+int64_t toInt64 (const juce::var& v, int64_t fallback = 0);
+
+/** The integer at the start of a text (leading spaces, an optional sign, digits), clamped; 0 when none. */
+int atoiClamped (const juce::String& text);
+
+/** True when the text starts with an integer (after leading spaces and an optional sign). */
+bool startsWithInteger (const juce::String& text);
+
+/** The value's text form; void gives the empty string. */
+juce::String text (const juce::var& v);
+
+/** True for an absolute http or https URL that is safe to hand to a browser or a shell: no control characters,
+    spaces, quotes, backticks, "$" or backslashes. */
+bool isSafeLink (const juce::String& url);
+
+/** The value's text when it is a safe link (see isSafeLink), otherwise empty. */
+juce::String safeLink (const juce::var& v);
+
+/** Deepest nesting of arrays and objects in a JSON text (strings are skipped). */
+int nestingDepth (const juce::String& jsonText);
+
+} // namespace olvo::json

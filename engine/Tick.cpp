@@ -1,0 +1,413 @@
+#include "OlvoThread.h"
+
+#include "Clock.h"
+#include "DeviceProtocol.h"
+#include "JsonValues.h"
+
+#include <cstdio>
+
+namespace olvo
+{
+
+namespace
+{
+    constexpr int64_t minimumWindowMs = 30 * 60 * 1000;
+    constexpr uint8_t statusUnread = 42;   // put into byte 8 before a read: still there means nothing came
+    constexpr int minimumStatusBytes = 60;
+    constexpr int statusClockEnd = wire::statusClock + 4;
+
+    const uint8_t emptyName[wire::slotNameSize] {};
+
+    void printLine (const juce::String& line)
+    {
+        std::printf ("%s\n", line.toRawUTF8());
+        std::fflush (stdout);
+    }
+
+    juce::var erasedSlotDescriptor()
+    {
+        auto* d = new juce::DynamicObject();
+        d->setProperty ("program_code", "0");
+        d->setProperty ("program_name", "[Empty]");
+        d->setProperty ("version_major", "0");
+        d->setProperty ("version_minor", "0");
+        return juce::var (d);
+    }
+}
+
+//==============================================================================
+int64_t OlvoThread::pollingWindowMs() const
+{
+    const int64_t sum = (int64_t) std::max (0, fastPollingDuration.load())
+                      + (int64_t) std::max (0, slowPollingDuration.load());
+    return sum > 1800 ? sum * 1000 : minimumWindowMs;
+}
+
+bool OlvoThread::anyChangePending() const
+{
+    for (int i = 0; i < 3; ++i)
+        if (durationChanged[i] || levelChanged[i] || updateProgramChoice[i])
+            return true;
+    return packageChoicePending;
+}
+
+int OlvoThread::checkDevice()
+{
+    const auto now = nowMs();
+
+    // The idle rule lets go of the device once nobody has used it for the polling window, but never in the middle
+    // of a sync or a firmware update: those would be cut half-written.
+    if (now > windowStart.load() + pollingWindowMs() && syncStep == 0 && device_open() == 0)
+    {
+        device_close();
+        return 0;
+    }
+
+    if (device_open() != 0)
+    {
+        windowStart = now;
+        return 0;
+    }
+
+    DeviceIds ids;
+    if (get_ids (ids.bytes) > 0)
+    {
+        deviceIds.set (ids);
+        return 1;
+    }
+
+    device_close();
+
+    if (device_open() != 0)
+        return 0;
+
+    const int n = get_ids (ids.bytes);
+    deviceIds.set (ids);
+    return n > 0 ? 1 : -1;
+}
+
+void OlvoThread::sendSettingsRecord (uint8_t* record)
+{
+    record[wire::settingsBatteryRef] = 0;
+    record[wire::settingsBatteryRef + 1] = 0;
+    send_settings (record);
+
+    // What was sent is what the device now has: a second record in the same tick must start from it, not from the
+    // status report read before the first. The battery reference is the device's own and stays as reported.
+    statusReport.update ([record] (StatusReport& report)
+    {
+        auto* settings = report.deviceSettings();
+        for (int i = 0; i < wire::settingsSize; ++i)
+            if (i != wire::settingsBatteryRef && i != wire::settingsBatteryRef + 1)
+                settings[i] = record[i];
+    });
+}
+
+//==============================================================================
+void OlvoThread::tick()
+{
+    const int deviceState = checkDevice();
+
+    if (deviceState <= 0)
+    {
+        if (deviceOpen)
+            resetAfterDeviceLoss();
+
+        resetWithoutDevice();
+        return;
+    }
+
+    if (! deviceOpen)
+        status = SyncStatus::connecting;
+
+    deviceOpen = true;
+
+    if (! readStatus())
+        return;
+
+    pollStep();
+    usageLogStep();
+    syncSteps();
+    userSettingsStep();
+    slotErasingStep();
+
+    if (batteryTickCounter >= 9)
+    {
+        batteryTickCounter = 0;
+        batteryStep();
+    }
+    else
+    {
+        ++batteryTickCounter;
+    }
+}
+
+bool OlvoThread::readStatus()
+{
+    StatusReport report = statusReport.unguarded();
+    report.bytes[wire::statusCodeBank] = statusUnread;
+
+    const int n = read_status_report (report.bytes);
+
+    if (n < minimumStatusBytes || report.bytes[wire::statusCodeBank] == statusUnread)
+        return false;
+
+    statusReport.set (report);
+    return true;
+}
+
+void OlvoThread::pollStep()
+{
+    const int current = status;
+
+    // Forced: a choice saved while up to date, a next-phase decision, or run values asked for with a poll.
+    bool forced = false;
+    if (current == SyncStatus::upToDate)
+    {
+        const bool dirty = choiceDirty.exchange (false);
+        forced = dirty && (updateProgramChoice[0] || updateProgramChoice[1] || updateProgramChoice[2]
+                           || packageChoicePending);
+    }
+    if (regimenAdvancementDelay != 0 || sendSlotValues > 1)
+        forced = true;
+
+    // Timed: on the schedule the server gave, held off while the user has an unsaved change.
+    bool timed = false;
+    const int fastInterval = pollingIntervalFast;
+    if (current != SyncStatus::updating && fastInterval > 0
+        && (choiceDirty || settingsDirty || ! anyChangePending()))
+    {
+        const int64_t elapsed = (nowMs() - windowStart.load()) / 1000;
+        const int64_t fastDuration = std::max (0, fastPollingDuration.load());
+        const int64_t slowDuration = std::max (0, slowPollingDuration.load());
+        const int slowInterval = pollingIntervalSlow;
+
+        if (elapsed < fastInterval)
+            lastPollAt = 0;
+
+        const int64_t sinceLast = elapsed - lastPollAt.load();
+
+        if (elapsed < fastDuration)
+            timed = sinceLast >= fastInterval;
+        else if (elapsed < fastDuration + slowDuration)
+            timed = slowInterval > 0 && sinceLast >= slowInterval;
+
+        if (timed)
+            lastPollAt = (int32_t) std::min<int64_t> (elapsed, std::numeric_limits<int32_t>::max());
+    }
+
+    // A poll in the middle of a sync would read the blanked slot names back: it waits until the sync has ended.
+    if (! batteryValid || syncStep != 0)
+        return;
+
+    if (! (forced || timed || current == SyncStatus::connecting || current == SyncStatus::noConnection))
+        return;
+
+    int rc;
+    if (forced)
+    {
+        status = SyncStatus::connecting;
+        printLine ("non-poll: ns " + juce::String (status.load()) + " rs 1 nas " + juce::String (sendSlotValues.load()));
+        rc = pollServer (true, false);
+    }
+    else if (! timed)
+    {
+        printLine ("non-poll: ns " + juce::String (current) + " rs 0 nas " + juce::String (sendSlotValues.load()));
+        rc = pollServer (true, false);
+    }
+    else
+    {
+        rc = pollServer (true, true);
+    }
+
+    if (rc >= 0)
+    {
+        status = SyncStatus::updating;
+        syncStep = 1;
+    }
+    else if (rc == -42)
+    {
+        status = SyncStatus::unknownDevice;
+    }
+    else if (rc == -1)
+    {
+        if (! timed || forced)
+            status = SyncStatus::noConnection;
+    }
+    else if (rc == -2 || rc == -3)
+    {
+        status = SyncStatus::error;
+    }
+    else if (rc == -4)
+    {
+        if (status != SyncStatus::unknownDevice)
+            status = SyncStatus::upToDate;
+    }
+    else
+    {
+        serverMessage.set ("Unknown JSON error");
+        status = SyncStatus::error;
+    }
+}
+
+void OlvoThread::usageLogStep()
+{
+    if (logTickCounter < 9 && syncStep != 8)
+    {
+        ++logTickCounter;
+        return;
+    }
+
+    logTickCounter = 0;
+    logCount = get_log (logWords, wire::logMaxWords);
+
+    if (! device_is_open())
+        return;
+
+    // The clock is read once more for the offset; a failed read keeps the offset the log was last dated with.
+    uint8_t local[wire::reportSize] {};
+    if (read_status_report (local) > statusClockEnd)
+        rtcOffset = nowMs() / 1000 - (int32_t) wire::getU32BE (local + wire::statusClock);
+}
+
+void OlvoThread::syncSteps()
+{
+    int step = syncStep;
+    if (step <= 0)
+        return;
+
+    if (step <= wire::slotCount)
+    {
+        if (step == 1)
+        {
+            bool anyPending = false;
+            for (auto& descriptor : frequencyUpdates)
+                anyPending = anyPending || json::isObject (descriptor);
+
+            // The device's names are blanked while its slots are rewritten, so a half-written slot never shows
+            // the name of the file it held before.
+            if (anyPending)
+                for (unsigned s = 0; s < (unsigned) wire::slotCount; ++s)
+                    set_filename (s, emptyName, 0, 0, 0);
+        }
+
+        while (step <= wire::slotCount && ! json::isObject (frequencyUpdates[step - 1]))
+            ++step;
+
+        syncStep = step;
+
+        if (step <= wire::slotCount)
+        {
+            const juce::var descriptor = frequencyUpdates[step - 1];
+            writeFrequencySlot (step - 1, descriptor);
+            frequencyUpdates[step - 1] = juce::var();
+            return;
+        }
+    }
+
+    if (step == 7)
+    {
+        if (json::isObject (firmwareUpdate))
+        {
+            firmwareStep();
+        }
+        else
+        {
+            firmwareFailureCount = 0;
+            syncStep = 8;
+        }
+    }
+    else if (step == 8)
+    {
+        applyDeviceSettings (regimenFlag);
+        regimenFlag = false;
+
+        if (updatesPending)
+        {
+            const auto table = slotTable.get();
+            for (unsigned s = 0; s < (unsigned) wire::slotCount; ++s)
+                set_filename (s, reinterpret_cast<const uint8_t*> (table.slotProgramName[s]), table.slotProgramCode[s],
+                              table.slotVersionMajor[s], table.slotVersionMinor[s]);
+        }
+
+        syncStep = 9;
+    }
+    else if (step >= 9)
+    {
+        // A page load in the web view during the sync asked for a poll: keep that request standing.
+        if (status != SyncStatus::noConnection)
+            status = SyncStatus::upToDate;
+
+        pollServer (false, false);
+        applyDeviceSettings (regimenFlag);
+        regimenFlag = false;
+        syncStep = 0;
+        updatesPending = false;
+    }
+}
+
+void OlvoThread::userSettingsStep()
+{
+    if (! settingsDirty.exchange (false))
+        return;
+
+    uint8_t record[wire::settingsSize];
+    std::memcpy (record, statusReport.unguarded().deviceSettings(), sizeof (record));
+
+    const auto version = FirmwareVersion::of (deviceIds.unguarded());
+    bool any = false;
+
+    static constexpr int durationBytes[3] { wire::settingsDuration1, wire::settingsDuration0, wire::settingsDuration2 };
+    for (int i = 0; i < 3; ++i)
+    {
+        if (durationChanged[i].exchange (false))
+        {
+            record[durationBytes[i]] = (uint8_t) (requestedDuration[i].low.load() & 0xFF);
+            record[durationBytes[i] + 1] = (uint8_t) (requestedDuration[i].high.load() & 0xFF);
+            any = true;
+        }
+    }
+
+    for (int group = 0; group < 3; ++group)
+    {
+        if (levelChanged[group].exchange (false))
+        {
+            record[firmware::levelByteOf (group)] = firmware::encodeLevel (version, requestedLevel[group]);
+            any = true;
+        }
+    }
+
+    if (any)
+        sendSettingsRecord (record);
+}
+
+void OlvoThread::slotErasingStep()
+{
+    if (status == SyncStatus::updating)
+        return;
+
+    const int mask = slotClearMask.exchange (0);
+    if (mask == 0)
+        return;
+
+    bool erased = false;
+
+    for (int s = 0; s < wire::slotCount; ++s)
+    {
+        if ((mask & (1 << s)) == 0 || slotTable.unguarded().slotProgramCode[s] == 0)
+            continue;
+
+        frequencyUpdates[s] = erasedSlotDescriptor();
+        writeFrequencySlot (s, frequencyUpdates[s]);
+        frequencyUpdates[s] = juce::var();
+
+        slotTable.update ([s] (SlotTable& t) { t.slotProgramCode[s] = 0; });
+        set_filename ((unsigned) s, emptyName, 0, 0, 0);
+        erased = true;
+    }
+
+    if (erased)
+        status = SyncStatus::connecting;
+}
+
+} // namespace olvo

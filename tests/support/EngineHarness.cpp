@@ -1,0 +1,63 @@
+#include "EngineHarness.h"
+
+#include "engine/DeviceProtocol.h"
+
+#include <chrono>
+#include <thread>
+
+namespace olvo::test
+{
+
+bool waitUntil (const std::function<bool()>& condition, int realTimeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (realTimeoutMs);
+    while (! condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    }
+    return true;
+}
+
+void EngineTest::SetUp()
+{
+    time = std::make_unique<ScopedVirtualClock>();
+    sim::SimDevice::reset();
+    device_close();
+}
+
+void EngineTest::TearDown()
+{
+    stopEngine();
+    engine.reset();
+    device_close();
+    sim::SimDevice::reset();
+    time.reset();
+}
+
+OlvoThread& EngineTest::makeEngine (const juce::String& apiUrl)
+{
+    engine = std::make_unique<OlvoThread>();
+    if (apiUrl.isNotEmpty())
+        engine->defaultApiUrl.set (apiUrl);
+    return *engine;
+}
+
+void EngineTest::startEngine (const juce::String& apiUrl)
+{
+    makeEngine (apiUrl);
+    engine->startThread();
+}
+
+void EngineTest::stopEngine()
+{
+    if (engine != nullptr && engine->isThreadRunning())
+    {
+        engine->signalThreadShouldExit();
+        engine->notify();
+        ASSERT_TRUE (engine->stopThread (OlvoThread::stopTimeoutMs));
+    }
+}
+
+} // namespace olvo::test

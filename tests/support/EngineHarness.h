@@ -1,0 +1,42 @@
+#pragma once
+
+#include "VirtualClock.h"
+
+#include "engine/OlvoThread.h"
+#include "sim/device/SimDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace olvo::test
+{
+
+/** Waits (real time, bounded) until the condition holds; false when it never did. */
+bool waitUntil (const std::function<bool()>& condition, int realTimeoutMs = 20000);
+
+//==============================================================================
+/** A test with a fresh simulated device (unplugged), a virtual clock in both the engine and the device, and an
+    engine that the test starts when it has arranged the device. The engine is stopped before the device is reset,
+    so no test sees another's state. */
+class EngineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /** Creates the engine (pointing at apiUrl when given) and starts its thread. */
+    void startEngine (const juce::String& apiUrl = {});
+
+    /** Asks the engine to exit and waits for it. */
+    void stopEngine();
+
+    /** Creates the engine without starting it, for tests that call its steps directly. */
+    OlvoThread& makeEngine (const juce::String& apiUrl = {});
+
+    std::unique_ptr<ScopedVirtualClock> time;
+    std::unique_ptr<OlvoThread> engine;
+};
+
+} // namespace olvo::test
