@@ -1,0 +1,130 @@
+// Scenario text: good lines drive the device over sim time, a bad line rejects the whole text.
+
+#include "device_TestHost.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace olvo::sim::test
+{
+
+TEST_F (DeviceTest, ScenarioLinesRunAtTheirTimes)
+{
+    const std::string text = R"(# a device that arrives, then changes
+identity serial=SCN-1 uid=1,0x2,3,4 version=1.0.12
+battery first=52000 second=52100 reference=7
+charge 1
+clock 1700000000
+log 0xEE000000 0x10000010 5
+settings 00 01 0x02 ff
+slot 2 name=Relax code=1234 version=1.3
+fail-checksum block=70 attempt=1
+restart-delays 10 20
+plug
+at 1000 unplug      # leaves after a second
+at 1500 plug
+at 1500 mode boot-loader
+)";
+    std::string error;
+    ASSERT_EQ (SimDevice::loadScenario (text, error), 13) << error;
+
+    EXPECT_TRUE (SimDevice::isPlugged());
+    auto* dev = openNormal();
+    ASSERT_NE (dev, nullptr);
+    const auto s = status (dev);
+    EXPECT_EQ (s[1], 1);
+    EXPECT_EQ (u16le (&s[2]), 52000);
+    EXPECT_EQ (u16le (&s[16]), 52100);
+    EXPECT_EQ (u16le (&s[53]), 7);
+    EXPECT_EQ (u32be (&s[12]), 1700000000u);
+    EXPECT_EQ (s[34], 0x02);
+    EXPECT_EQ (s[35], 0xFF);
+    EXPECT_EQ (SimDevice::firmwareVersion(), (std::array<int, 3> { 1, 0, 12 }));
+    EXPECT_EQ (SimDevice::slotEntry (2).code, 1234u);
+    EXPECT_EQ (std::string ((const char*) SimDevice::slotEntry (2).name.data()), "Relax");
+
+    hid_set_nonblocking (dev, 1);
+    send (dev, Request (12).at (1, 0));
+    std::array<uint8_t, 65> reply;
+    ASSERT_EQ (readReply (dev, reply), 64);
+    EXPECT_EQ (reply[2], 12);
+    EXPECT_EQ (u32le (reply.data() + 8), 0x10000010u);
+
+    writeBlock (dev, 70, patternBlock (1));
+    EXPECT_EQ (status (dev)[10], 92);
+
+    advance (999);
+    EXPECT_TRUE (SimDevice::isPlugged());
+    advance (1);
+    EXPECT_FALSE (SimDevice::isPlugged());
+    advance (500);
+    EXPECT_TRUE (SimDevice::isPlugged());
+    EXPECT_TRUE (SimDevice::inBootLoader());
+}
+
+struct BadLine
+{
+    const char* line;
+    const char* message;
+};
+
+TEST_F (DeviceTest, ABadLineRejectsTheWholeScenario)
+{
+    const BadLine cases[] = {
+        { "frobnicate",                     "unknown command 'frobnicate'" },
+        { "battery first=70000",            "out of range" },
+        { "identity colour=red",            "unknown key 'colour'" },
+        { "identity uid=1,2,3",             "four words" },
+        { "identity version=1.2",           "bad version" },
+        { "plug now",                       "expected 0 arguments" },
+        { "at 10",                          "expected 'at <ms> <command>'" },
+        { "at soon plug",                   "bad number" },
+        { "settings zz",                    "bad number" },
+        { "fail-checksum block=70",         "needs block= and attempt=" },
+        { "refuse-open maybe",              "expected on or off" },
+        { "mode sleepy",                    "expected normal or boot-loader" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.line);
+        SimDevice::reset();
+        std::string error;
+        EXPECT_EQ (SimDevice::loadScenario (std::string ("plug\n\n") + c.line + "\n", error), -1);
+        EXPECT_NE (error.find ("line 3: "), std::string::npos) << error;
+        EXPECT_NE (error.find (c.message), std::string::npos) << error;
+
+        advance (100);
+        EXPECT_FALSE (SimDevice::isPlugged());      // the good line before it did not run either
+    }
+}
+
+TEST_F (DeviceTest, TheScenarioFileIsReadByTheFirstInit)
+{
+    const std::string path = ::testing::TempDir() + "olvo_sim_scenario.txt";
+    std::ofstream (path) << "identity serial=FROM-FILE\nplug\n";
+    ::setenv ("OLVO_SIM_SCENARIO", path.c_str(), 1);
+
+    hid_init();
+    SimDevice::setSerial ("CHANGED");
+    hid_init();                                     // only the first init reads it
+    EXPECT_TRUE (SimDevice::isPlugged());
+    auto* dev = hid_open (0x0D60, 0xC000, L"CHANGED");
+    EXPECT_NE (dev, nullptr);
+    hid_close (dev);
+
+    // A bad file is reported on stderr and not loaded.
+    std::ofstream (path) << "plug\nwobble\n";
+    SimDevice::reset();
+    ::testing::internal::CaptureStderr();
+    hid_init();
+    const auto output = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE (output.find ("line 2: unknown command 'wobble'"), std::string::npos) << output;
+    EXPECT_FALSE (SimDevice::isPlugged());
+
+    ::unsetenv ("OLVO_SIM_SCENARIO");
+    std::remove (path.c_str());
+}
+
+} // namespace olvo::sim::test
