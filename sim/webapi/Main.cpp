@@ -1,0 +1,120 @@
+// olvo-webapi: the local device web API as a program of its own, for running the application against it by hand.
+//
+//   olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S]
+//
+// Prints "listening on <url>" first, then one line per request; ends on SIGINT, SIGTERM or after --max-seconds.
+
+#include "sim/webapi/LocalWebApi.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+namespace
+{
+    volatile std::sig_atomic_t stopRequested = 0;
+
+    void onSignal (int)
+    {
+        stopRequested = 1;
+    }
+
+    constexpr int defaultMaxSeconds = 3600;
+    constexpr int pollIntervalMs = 100;
+
+    int usage (const char* message)
+    {
+        std::cerr << "olvo-webapi: " << message << "\n"
+                  << "usage: olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S]\n"
+                  << "modes: normal, error[:msg], warn[:msg], warn-no-uid[:msg], uid-mismatch, redirect[:hops],\n"
+                  << "       redirect-to:url, empty, html, http500, stall[:ms], oversized[:bytes], deep[:bytes],\n"
+                  << "       junk, raw:body\n";
+        return 2;
+    }
+} // namespace
+
+int main (int argc, char* argv[])
+{
+    int port = 0, maxSeconds = defaultMaxSeconds;
+    auto mode = olvo::sim::ReplyMode();
+    auto scenario = olvo::sim::LocalWebApi::defaultScenario();
+
+    for (int i = 1; i < argc; ++i)
+    {
+        juce::String option (argv[i]);
+
+        if (i + 1 >= argc)
+            return usage ("every option takes a value");
+
+        juce::String value (argv[++i]);
+
+        if (option == "--port" && value.containsOnly ("0123456789") && value.length() <= 5)
+        {
+            port = value.getIntValue();
+        }
+        else if (option == "--max-seconds" && value.containsOnly ("0123456789") && value.length() <= 7)
+        {
+            maxSeconds = value.getIntValue();
+        }
+        else if (option == "--mode")
+        {
+            auto parsed = olvo::sim::ReplyMode::parse (value);
+            if (! parsed)
+                return usage ("unknown mode");
+            mode = *parsed;
+        }
+        else if (option == "--scenario")
+        {
+            juce::var json;
+            auto parse = juce::JSON::parse (juce::File::getCurrentWorkingDirectory().getChildFile (value)
+                                                .loadFileAsString(), json);
+            auto applied = parse.wasOk() ? olvo::sim::LocalWebApi::applyOverrides (scenario, json) : parse;
+            if (! applied.wasOk())
+                return usage (("scenario: " + applied.getErrorMessage()).toRawUTF8());
+        }
+        else
+        {
+            return usage ("bad option or value");
+        }
+    }
+
+    if (port > 65535)
+        return usage ("port out of range");
+
+    std::mutex outputLock;
+    olvo::sim::LocalWebApi api;
+    api.setScenario (scenario);
+    api.setMode (mode);
+    api.setRequestLogger ([&outputLock] (const juce::String& line)
+    {
+        std::lock_guard<std::mutex> lock (outputLock);
+        std::cout << line << std::endl;
+    });
+
+    std::signal (SIGINT, onSignal);
+    std::signal (SIGTERM, onSignal);
+
+    if (api.start (port) == 0)
+    {
+        std::cerr << "olvo-webapi: cannot listen on 127.0.0.1:" << port << "\n";
+        return 1;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock (outputLock);
+        std::cout << "listening on " << api.url() << std::endl;
+    }
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (maxSeconds);
+
+    while (stopRequested == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for (std::chrono::milliseconds (pollIntervalMs));
+
+    api.stop();
+    std::lock_guard<std::mutex> lock (outputLock);
+    std::cout << "stopped" << std::endl;
+    return 0;
+}
