@@ -1,0 +1,445 @@
+// The poll request, the exchange with the device web API and the transport under it.
+
+#include "OlvoThread.h"
+
+#include "DeviceProtocol.h"
+#include "JsonValues.h"
+#include "WebApiTransport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+namespace olvo
+{
+
+namespace
+{
+    constexpr int maxPasses = 3;              // the first POST and up to two more after "api_url" redirects
+    constexpr int maxHttpRedirects = 5;
+    constexpr int readChunkBytes = 1024;
+    constexpr int idleReadGapMs = 5;          // only back ends whose read can return nothing before the end wait
+    constexpr int uidWords = 4;
+    constexpr int uidWordDigits = 8;
+
+    // The application version the server knows this client by.
+    constexpr const char* appOperatingSystem = "MAC";
+    constexpr const char* appVersionMajor = "1";
+    constexpr const char* appVersionMinor = "2";
+    constexpr const char* appVersionTertiary = "8";
+
+    const char* const groupKeys[3] { "multi", "bright", "orange" };
+    const char* const runParameterKeys[3] { "purple", "blue", "orange" };
+
+    struct AtomicLimits
+    {
+        std::atomic<int> connectTimeoutMs { webapi::TransportLimits().connectTimeoutMs };
+        std::atomic<int> stallTimeoutMs { webapi::TransportLimits().stallTimeoutMs };
+        std::atomic<int> exchangeTimeoutMs { webapi::TransportLimits().exchangeTimeoutMs };
+        std::atomic<int> maxReplyBytes { webapi::TransportLimits().maxReplyBytes };
+    };
+
+    AtomicLimits& limitsInForce()
+    {
+        static AtomicLimits limits;
+        return limits;
+    }
+
+    void printLine (const juce::String& line)
+    {
+        std::printf ("%s\n", line.toRawUTF8());
+        std::fflush (stdout);
+    }
+
+    juce::String formatUid (const DeviceIds& ids)
+    {
+        juce::StringArray words;
+        for (int i = 0; i < uidWords; ++i)
+            words.add (juce::String::toHexString (ids.uidWord (i)).paddedLeft ('0', uidWordDigits));
+        return words.joinIntoString (":");
+    }
+
+    /** "scheme://authority" of a URL, lower-cased; empty when it has none. */
+    juce::String originOf (const juce::String& url)
+    {
+        const int schemeEnd = url.indexOf ("://");
+        if (schemeEnd <= 0)
+            return {};
+
+        const int hostStart = schemeEnd + 3;
+        int hostEnd = url.indexOfAnyOf ("/?#", hostStart);
+        if (hostEnd < 0)
+            hostEnd = url.length();
+
+        return url.substring (0, hostEnd).toLowerCase();
+    }
+
+    // JUCE's JSON reader adds up the integer part of a number in 64 bits and an exponent in 32, unchecked.
+    constexpr int maxIntegerDigits = 18;
+    constexpr int maxExponentDigits = 9;
+
+    /** True when a JSON text holds a number JUCE's reader would overflow on. Strings are skipped. */
+    bool hasOverlongNumber (const juce::String& text)
+    {
+        enum class Run { none, integer, fraction, exponent };
+        Run run = Run::none;
+        int length = 0;
+        bool inString = false, escaped = false;
+        juce::juce_wchar previous = 0, beforePrevious = 0;
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+        {
+            const auto c = *p;
+
+            if (inString)
+            {
+                if (escaped)          escaped = false;
+                else if (c == '\\')  escaped = true;
+                else if (c == '"')    inString = false;
+                continue;
+            }
+
+            if (c == '"')
+            {
+                inString = true;
+                run = Run::none;
+            }
+            else if (juce::CharacterFunctions::isDigit (c))
+            {
+                if (run == Run::none)
+                {
+                    const bool afterE = previous == 'e' || previous == 'E'
+                                        || ((previous == '+' || previous == '-')
+                                            && (beforePrevious == 'e' || beforePrevious == 'E'));
+                    run = previous == '.' ? Run::fraction : afterE ? Run::exponent : Run::integer;
+                    length = 0;
+                }
+
+                ++length;
+                if ((run == Run::integer && length > maxIntegerDigits)
+                    || (run == Run::exponent && length > maxExponentDigits))
+                    return true;
+            }
+            else
+            {
+                run = Run::none;
+            }
+
+            beforePrevious = previous;
+            previous = c;
+        }
+
+        return false;
+    }
+
+    bool isHttpUrl (const juce::String& url)
+    {
+        return url.startsWithIgnoreCase ("http://") || url.startsWithIgnoreCase ("https://");
+    }
+
+    /** Reads the slots from the device; a slot that answers refreshes the engine's table and joins "slots". */
+    juce::var readSlots (OlvoThread& engine, const FirmwareVersion& version)
+    {
+        auto* slots = new juce::DynamicObject();
+
+        for (int s = 0; s < wire::slotCount; ++s)
+        {
+            uint8_t name[wire::slotNameSize] {};
+            int code = 0, major = 0, minor = 0;
+
+            if (get_filename ((unsigned) s, name, &code, &major, &minor) <= 0)
+                continue;
+
+            engine.slotTable.update ([&] (SlotTable& t)
+            {
+                std::memcpy (t.slotProgramName[s], name, sizeof (name));
+                t.slotProgramCode[s] = code;
+                t.slotVersionMajor[s] = major;
+                t.slotVersionMinor[s] = minor;
+            });
+
+            const auto nameLength = strnlen (reinterpret_cast<const char*> (name), sizeof (name));
+
+            auto* slot = new juce::DynamicObject();
+            slot->setProperty ("program_code", juce::String (code));
+            slot->setProperty ("program_name", juce::String (reinterpret_cast<const char*> (name), nameLength));
+            slot->setProperty ("version_major", juce::String (major));
+            slot->setProperty ("version_minor", juce::String (minor));
+            slots->setProperty (juce::String (firmware::slotKey (version, s)), juce::var (slot));
+        }
+
+        return juce::var (slots);
+    }
+
+    juce::var firmwareObject (const FirmwareVersion& version)
+    {
+        auto* o = new juce::DynamicObject();
+        o->setProperty ("version_major", juce::String (version.major));
+        o->setProperty ("version_minor", juce::String (version.minor));
+        o->setProperty ("version_tertiary", juce::String (version.tertiary));
+        return juce::var (o);
+    }
+}
+
+//==============================================================================
+namespace webapi
+{
+
+TransportLimits transportLimits()
+{
+    auto& l = limitsInForce();
+    TransportLimits result;
+    result.connectTimeoutMs = l.connectTimeoutMs;
+    result.stallTimeoutMs = l.stallTimeoutMs;
+    result.exchangeTimeoutMs = l.exchangeTimeoutMs;
+    result.maxReplyBytes = l.maxReplyBytes;
+    return result;
+}
+
+void setTransportLimits (const TransportLimits& limits)
+{
+    auto& l = limitsInForce();
+    l.connectTimeoutMs = std::max (1, limits.connectTimeoutMs);
+    l.stallTimeoutMs = std::max (1, limits.stallTimeoutMs);
+    l.exchangeTimeoutMs = std::max (1, limits.exchangeTimeoutMs);
+    l.maxReplyBytes = std::max (1, limits.maxReplyBytes);
+}
+
+bool postJson (const juce::String& url, const juce::String& body, juce::String& replyText)
+{
+    replyText = {};
+
+    // juce::URL reads file: URLs from disk; only the web is asked.
+    if (! isHttpUrl (url))
+        return false;
+
+    const auto limits = transportLimits();
+
+    // Taken as it stands: a parsed URL would move its query string into the POST body, in front of the JSON.
+    const auto target = juce::URL::createWithoutParsing (url).withPOSTData (body);
+    const auto options = juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inPostData)
+                             .withExtraHeaders ("Content-Type: application/json")
+                             .withConnectionTimeoutMs (limits.connectTimeoutMs)
+                             .withNumRedirectsToFollow (maxHttpRedirects);
+
+    // Real time: these limits are about a real network, whatever clock the engine runs on.
+    const auto started = juce::Time::getMillisecondCounter();
+    const auto stream = target.createInputStream (options);
+
+    if (stream == nullptr || stream->getTotalLength() > limits.maxReplyBytes)
+        return false;
+
+    juce::MemoryOutputStream received;
+    char chunk[readChunkBytes];
+    auto lastByteAt = juce::Time::getMillisecondCounter();
+
+    for (;;)
+    {
+        const int n = stream->read (chunk, (int) sizeof (chunk));
+        const auto now = juce::Time::getMillisecondCounter();
+
+        if (n > 0)
+        {
+            if ((juce::int64) received.getDataSize() + n > (juce::int64) limits.maxReplyBytes)
+                return false;
+
+            received.write (chunk, (size_t) n);
+            lastByteAt = now;
+        }
+        else if (stream->isExhausted())
+        {
+            break;
+        }
+
+        if (now - started > (juce::uint32) limits.exchangeTimeoutMs
+            || now - lastByteAt > (juce::uint32) limits.stallTimeoutMs)
+            return false;
+
+        if (n <= 0)
+            juce::Thread::sleep (idleReadGapMs);
+    }
+
+    // A transfer that broke off (time-out, reset, short body) is not a reply, whatever part of it arrived.
+    if (auto* web = dynamic_cast<juce::WebInputStream*> (stream.get()); web != nullptr && web->isError())
+        return false;
+
+    replyText = juce::String::createStringFromData (received.getData(), (int) received.getDataSize());
+    return replyText.isNotEmpty();
+}
+
+juce::var parseReplyText (const juce::String& replyText)
+{
+    auto text = replyText;
+
+    const int firstBrace = text.indexOfChar ('{');
+    if (firstBrace > 0)
+        text = text.substring (firstBrace);
+
+    if (json::nestingDepth (text) > maxReplyNesting || hasOverlongNumber (text))
+        return {};
+
+    return juce::JSON::parse (text);
+}
+
+bool isAcceptableApiUrl (const juce::String& candidate, const juce::String& defaultUrl)
+{
+    if (! json::isSafeLink (candidate))
+        return false;
+
+    if (candidate.startsWithIgnoreCase ("https://"))
+        return true;
+
+    const auto origin = originOf (candidate);
+    return origin.isNotEmpty() && origin == originOf (defaultUrl);
+}
+
+int handleReplyText (OlvoThread& engine, const juce::String& replyText, const juce::String& requestUid, bool process)
+{
+    const auto reply = parseReplyText (replyText);
+    return engine.processReply (reply, json::text (reply["UID"]), requestUid, process);
+}
+
+} // namespace webapi
+
+//==============================================================================
+juce::var OlvoThread::buildRequest (bool process, bool allowNochange, juce::String& uidOut)
+{
+    const auto ids = deviceIds.get();
+    const auto version = FirmwareVersion::of (ids);
+
+    auto* request = new juce::DynamicObject();
+    juce::var result (request);
+
+    uidOut = formatUid (ids);
+    request->setProperty ("UID", uidOut);
+
+    if (allowNochange)
+        request->setProperty ("allow_nochange", true);
+
+    request->setProperty ("slots", readSlots (*this, version));
+    request->setProperty ("firmware", firmwareObject (version));
+
+    auto* app = new juce::DynamicObject();
+    app->setProperty ("operating_system", appOperatingSystem);
+    app->setProperty ("version_major", appVersionMajor);
+    app->setProperty ("version_minor", appVersionMinor);
+    app->setProperty ("version_tertiary", appVersionTertiary);
+    request->setProperty ("app", juce::var (app));
+
+    int delay = -1;
+
+    if (process)
+    {
+        // Each request is taken with an exchange: a choice the window makes right now is either in this request or
+        // still pending for the next one.
+        bool taken[3] {};
+        bool anyTaken = false;
+        for (int g = 0; g < 3; ++g)
+        {
+            taken[g] = updateProgramChoice[g].exchange (false);
+            anyTaken = anyTaken || taken[g];
+        }
+
+        if (anyTaken)
+        {
+            auto* choices = new juce::DynamicObject();
+            for (int g = 0; g < 3; ++g)
+                if (taken[g])
+                    choices->setProperty (groupKeys[g], (int) chosenConfigId[g]);
+            request->setProperty ("update_program_choices", juce::var (choices));
+        }
+
+        const int decision = regimenAdvancementDelay.exchange (0);
+        if (decision != 0)
+            delay = decision > 0 ? decision : 0;
+
+        if (packageChoicePending.exchange (false))
+        {
+            const int index = chosenPackageIndex;
+            const auto offered = packages.get();
+            if (index >= 0 && index < offered.size())
+                request->setProperty ("update_package_choice", offered.getReference (index).packageId);
+        }
+    }
+    else
+    {
+        const int threshold = lastRtc;
+        if (threshold >= 0)
+        {
+            auto logs = buildLogsObject (threshold);
+            if (logs.hasProperty ("1"))
+                request->setProperty ("logs", logs);
+            lastRtc = -1;
+        }
+    }
+
+    if (sendSlotValues.exchange (0) != 0)
+    {
+        const auto report = statusReport.get();
+        const auto* settings = report.deviceSettings();
+        const bool open = deviceOpen;
+
+        auto* values = new juce::DynamicObject();
+        for (int g = 0; g < 3; ++g)
+        {
+            auto* group = new juce::DynamicObject();
+            if (open)
+                group->setProperty ("brightness", firmware::presentLevel (version, settings, g));
+            group->setProperty ("duration", firmware::presentDuration (version, settings, g));
+            values->setProperty (runParameterKeys[g], juce::var (group));
+        }
+        request->setProperty ("app_slot_program_values", juce::var (values));
+    }
+
+    request->setProperty ("regimen_advancement_delay", juce::String (delay));
+    return result;
+}
+
+int OlvoThread::pollServer (bool process, bool allowNochange)
+{
+    juce::String requestUid;
+    const auto requestText = juce::JSON::toString (buildRequest (process, allowNochange, requestUid));
+
+    const auto defaultUrl = defaultApiUrl.get();
+    if (apiUrl.get().isEmpty())
+        apiUrl.set (defaultUrl);
+
+    auto url = apiUrl.get();
+    juce::var reply;
+    juce::String replyUid;
+
+    for (int pass = 0; pass < maxPasses; ++pass)
+    {
+        printLine ("JSON body size: " + juce::String (requestText.length()));
+
+        juce::String replyText;
+        if (! webapi::postJson (url, requestText, replyText))
+        {
+            printLine ("Error retrieving URL: " + url);
+
+            // A redirect target that stopped answering is not kept: the next poll starts from the default again.
+            if (url != defaultUrl)
+                apiUrl.set ({});
+            return -1;
+        }
+
+        printLine ({});
+        printLine ("JSON Received bytes:" + juce::String (replyText.length()) + " iLoop " + juce::String (pass));
+
+        reply = webapi::parseReplyText (replyText);
+        replyUid = json::text (reply["UID"]);
+
+        const auto next = json::text (reply["api_url"]);
+        if (next.isEmpty() || next == url || ! webapi::isAcceptableApiUrl (next, defaultUrl))
+            break;
+
+        apiUrl.set (next);
+        printLine ("Redirected to API: " + next);
+        url = next;
+    }
+
+    return processReply (reply, replyUid, requestUid, process);
+}
+
+} // namespace olvo
