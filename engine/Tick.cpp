@@ -106,6 +106,7 @@ void OlvoThread::sendSettingsRecord (uint8_t* record)
 //==============================================================================
 void OlvoThread::tick()
 {
+    const DeviceIds previousIds = deviceIds.unguarded();
     const int deviceState = checkDevice();
 
     if (deviceState <= 0)
@@ -115,6 +116,15 @@ void OlvoThread::tick()
 
         resetWithoutDevice();
         return;
+    }
+
+    // Another device was plugged in between two ticks: nothing of the first one's sync may reach it. It arrives
+    // as a new device does.
+    if (deviceOpen && std::memcmp (previousIds.bytes + wire::idsUid, deviceIds.unguarded().bytes + wire::idsUid,
+                                   4 * sizeof (uint32_t)) != 0)
+    {
+        resetAfterDeviceLoss();
+        resetWithoutDevice();
     }
 
     if (! deviceOpen)
@@ -275,6 +285,17 @@ void OlvoThread::syncSteps()
     int step = syncStep;
     if (step <= 0)
         return;
+
+    // A device on its boot loader (after an update that broke off) takes no slot files: the firmware goes first,
+    // and the slots follow once it runs.
+    if (step <= wire::slotCount && json::isObject (firmwareUpdate)
+        && statusReport.unguarded().bytes[wire::statusCodeBank] == 0)
+    {
+        firmwareStep();
+        if (syncStep == 8)
+            syncStep = step;
+        return;
+    }
 
     if (step <= wire::slotCount)
     {
