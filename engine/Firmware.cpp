@@ -53,21 +53,6 @@ namespace
         stopping         ///< the engine is being stopped
     };
 
-    /** The descriptor's text without whitespace: servers may wrap Base64 in lines, and the decoder stops at them.
-        Built byte by byte (one pass; appending characters to a juce::String one at a time is quadratic). */
-    juce::String withoutWhitespace (const juce::String& text)
-    {
-        const char* utf8 = text.toRawUTF8();
-        std::string kept;
-        kept.reserve (std::strlen (utf8));
-
-        for (const char* p = utf8; *p != 0; ++p)
-            if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != '\f' && *p != '\v')
-                kept += *p;
-
-        return juce::String::fromUTF8 (kept.data(), (int) kept.size());
-    }
-
     /** Reads the status report into a buffer of its own; the code-bank byte stays at 42 when nothing usable came. */
     int readStatusInto (StatusReport& report)
     {
@@ -104,7 +89,7 @@ void OlvoThread::firmwareStep()
         }
 
         juce::MemoryOutputStream decoded (256);
-        if (! juce::Base64::convertFromBase64 (decoded, withoutWhitespace (text)))
+        if (! juce::Base64::convertFromBase64 (decoded, json::withoutWhitespace (text)))
         {
             printLine ("firmware base64 malformed: " + juce::String (text.length()));
             return Outcome::failed;

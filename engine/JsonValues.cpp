@@ -1,6 +1,8 @@
 #include "JsonValues.h"
 
 #include <cmath>
+#include <cstring>
+#include <string>
 #include <limits>
 
 namespace olvo::json
@@ -130,6 +132,77 @@ juce::String safeLink (const juce::var& v)
 {
     const auto url = text (v);
     return isSafeLink (url) ? url : juce::String();
+}
+
+// JUCE's JSON reader adds up the integer part of a number in 64 bits and an exponent in 32, unchecked.
+constexpr int maxIntegerDigits = 18;
+constexpr int maxExponentDigits = 9;
+
+bool hasOverlongNumber (const juce::String& text)
+{
+    enum class Run { none, integer, fraction, exponent };
+    Run run = Run::none;
+    int length = 0;
+    bool inString = false, escaped = false;
+    juce::juce_wchar previous = 0, beforePrevious = 0;
+
+    for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+    {
+        const auto c = *p;
+
+        if (inString)
+        {
+            if (escaped)          escaped = false;
+            else if (c == '\\')  escaped = true;
+            else if (c == '"')    inString = false;
+            continue;
+        }
+
+        if (c == '"')
+        {
+            inString = true;
+            run = Run::none;
+        }
+        else if (juce::CharacterFunctions::isDigit (c))
+        {
+            if (run == Run::none)
+            {
+                const bool afterE = previous == 'e' || previous == 'E'
+                                    || ((previous == '+' || previous == '-')
+                                        && (beforePrevious == 'e' || beforePrevious == 'E'));
+                run = previous == '.' ? Run::fraction : afterE ? Run::exponent : Run::integer;
+                length = 0;
+            }
+
+            ++length;
+            if ((run == Run::integer && length > maxIntegerDigits)
+                || (run == Run::exponent && length > maxExponentDigits))
+                return true;
+        }
+        else
+        {
+            run = Run::none;
+        }
+
+        beforePrevious = previous;
+        previous = c;
+    }
+
+    return false;
+}
+
+juce::String withoutWhitespace (const juce::String& text)
+{
+    // One pass over the bytes: appending to a juce::String one character at a time is quadratic.
+    const char* utf8 = text.toRawUTF8();
+    std::string kept;
+    kept.reserve (std::strlen (utf8));
+
+    for (const char* p = utf8; *p != 0; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != '\f' && *p != '\v')
+            kept += *p;
+
+    return juce::String::fromUTF8 (kept.data(), (int) kept.size());
 }
 
 int nestingDepth (const juce::String& jsonText)

@@ -33,7 +33,14 @@ bool isSafeLink (const juce::String& url);
 /** The value's text when it is a safe link (see isSafeLink), otherwise empty. */
 juce::String safeLink (const juce::var& v);
 
+/** The text without spaces, tabs and line breaks: servers may wrap Base64 in lines, and JUCE's decoder stops
+    at them. */
+juce::String withoutWhitespace (const juce::String& text);
+
 /** Deepest nesting of arrays and objects in a JSON text (strings are skipped). */
 int nestingDepth (const juce::String& jsonText);
+
+/** True when a JSON text holds a number JUCE's reader would overflow on (strings are skipped). */
+bool hasOverlongNumber (const juce::String& jsonText);
 
 } // namespace olvo::json

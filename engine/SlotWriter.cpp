@@ -24,19 +24,6 @@ namespace
         SlotInfo info;
     };
 
-    /** The descriptor's text without whitespace: servers may wrap Base64 in lines, and the decoder stops at them. */
-    juce::String withoutWhitespace (const juce::String& text)
-    {
-        juce::String result;
-        result.preallocateBytes (text.getNumBytesAsUTF8());
-
-        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
-            if (! juce::CharacterFunctions::isWhitespace (*p))
-                result += *p;
-
-        return result;
-    }
-
     /** A program code: an integer number, or text that starts with one. False when it is neither. */
     bool readCode (const juce::var& value, int& code)
     {
@@ -113,7 +100,7 @@ namespace
             return true;
         }
 
-        const auto data = withoutWhitespace (json::text (object->getProperty ("file_data")));
+        const auto data = json::withoutWhitespace (json::text (object->getProperty ("file_data")));
 
         if (data.length() < minimumFileDataChars)
         {

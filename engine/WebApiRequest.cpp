@@ -75,64 +75,6 @@ namespace
         return url.substring (0, hostEnd).toLowerCase();
     }
 
-    // JUCE's JSON reader adds up the integer part of a number in 64 bits and an exponent in 32, unchecked.
-    constexpr int maxIntegerDigits = 18;
-    constexpr int maxExponentDigits = 9;
-
-    /** True when a JSON text holds a number JUCE's reader would overflow on. Strings are skipped. */
-    bool hasOverlongNumber (const juce::String& text)
-    {
-        enum class Run { none, integer, fraction, exponent };
-        Run run = Run::none;
-        int length = 0;
-        bool inString = false, escaped = false;
-        juce::juce_wchar previous = 0, beforePrevious = 0;
-
-        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
-        {
-            const auto c = *p;
-
-            if (inString)
-            {
-                if (escaped)          escaped = false;
-                else if (c == '\\')  escaped = true;
-                else if (c == '"')    inString = false;
-                continue;
-            }
-
-            if (c == '"')
-            {
-                inString = true;
-                run = Run::none;
-            }
-            else if (juce::CharacterFunctions::isDigit (c))
-            {
-                if (run == Run::none)
-                {
-                    const bool afterE = previous == 'e' || previous == 'E'
-                                        || ((previous == '+' || previous == '-')
-                                            && (beforePrevious == 'e' || beforePrevious == 'E'));
-                    run = previous == '.' ? Run::fraction : afterE ? Run::exponent : Run::integer;
-                    length = 0;
-                }
-
-                ++length;
-                if ((run == Run::integer && length > maxIntegerDigits)
-                    || (run == Run::exponent && length > maxExponentDigits))
-                    return true;
-            }
-            else
-            {
-                run = Run::none;
-            }
-
-            beforePrevious = previous;
-            previous = c;
-        }
-
-        return false;
-    }
-
     bool isHttpUrl (const juce::String& url)
     {
         return url.startsWithIgnoreCase ("http://") || url.startsWithIgnoreCase ("https://");
@@ -276,7 +218,7 @@ juce::var parseReplyText (const juce::String& replyText)
     if (firstBrace > 0)
         text = text.substring (firstBrace);
 
-    if (json::nestingDepth (text) > maxReplyNesting || hasOverlongNumber (text))
+    if (json::nestingDepth (text) > maxReplyNesting || json::hasOverlongNumber (text))
         return {};
 
     return juce::JSON::parse (text);
