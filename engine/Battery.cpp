@@ -102,7 +102,6 @@ void OlvoThread::batteryStep()
         const bool wasCorrected = (batteryFlags.load() & flagCharging) != 0;
         const float uncorrected = wasCorrected ? previous + batteryCorrection.load() : previous;
         const float value = filtered (uncorrected, vFirst, false);
-        batteryVoltage = value;
 
         if (value > chargingTopVolts)
         {
@@ -115,8 +114,8 @@ void OlvoThread::batteryStep()
             batteryCorrection = correctionStart;
         }
 
-        if (chargeState == chargeStateCharging)
-            batteryVoltage = value - batteryCorrection.load();
+        // Stored once, so a window never sees the uncorrected value in between.
+        batteryVoltage = chargeState == chargeStateCharging ? value - batteryCorrection.load() : value;
     }
 
     // The weak flag stays once raised, until the device goes.

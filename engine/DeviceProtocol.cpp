@@ -382,7 +382,7 @@ int write_block (int block, const uint8_t* data)
     }
     else if (before > 0 && statusByte (wire::statusBlockState) <= wire::blockBusyMax)
     {
-        std::printf ("Write-block in progress (%d:%d), resetting.\n",
+        std::fprintf (stderr, "Write-block in progress (%d:%d), resetting.\n",
                      statusByte (wire::statusBlockProgress), statusByte (wire::statusBlockState));
 
         beginRequest (wire::cmdSetBlockAddress);   // block 0: reset the unfinished write

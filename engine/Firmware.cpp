@@ -227,6 +227,7 @@ void OlvoThread::firmwareStep()
             // treated as newly arrived, so the next poll asks for what this one needs.
             printLine ("firmware update dropped: a different device answered");
             resetAfterDeviceLoss();
+            resetWithoutDevice();
             status = SyncStatus::connecting;
             return;
         }

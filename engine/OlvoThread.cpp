@@ -34,6 +34,10 @@ OlvoThread::~OlvoThread()
         notify();
         stopThread (stopTimeoutMs);
     }
+
+    // An engine whose steps were run without its thread still holds the device.
+    if (! isThreadRunning() && device_is_open())
+        device_close();
 }
 
 void OlvoThread::run()
@@ -130,6 +134,7 @@ void OlvoThread::resetWithoutDevice()
     weakCounter = 0;
     logCount = 0;
     logTickCounter = 0;
+    rtcOffset = 0;   // the offset is the clock of the device that went
     lastRtc = -1;
     for (auto& flag : levelChanged)
         flag = false;

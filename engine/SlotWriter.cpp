@@ -24,20 +24,21 @@ namespace
         SlotInfo info;
     };
 
-    /** A program code: an integer number, or text that starts with one. False when it is neither. */
+    /** A program code: a whole number, or text that starts with one. False when it is neither, or when it has a
+        fraction or is out of range (0.5 must not read as 0, which erases the slot). */
     bool readCode (const juce::var& value, int& code)
     {
-        if (value.isInt() || value.isInt64() || value.isDouble())
-        {
-            code = json::toInt (value);
-            return true;
-        }
+        double exact = 0;
 
-        if (! value.isString() || ! json::startsWithInteger (value.toString()))
+        if (value.isInt() || value.isInt64() || value.isDouble())
+            exact = (double) value;
+        else if (value.isString() && json::startsWithInteger (value.toString()))
+            exact = value.toString().getDoubleValue();
+        else
             return false;
 
-        code = json::atoiClamped (value.toString());
-        return true;
+        code = json::toInt (value);
+        return exact == (double) code;
     }
 
     /** Copies a name's UTF-8 bytes into a 32-byte field, cut at a character boundary; shorter names end in NUL. */
@@ -100,13 +101,15 @@ namespace
             return true;
         }
 
-        const auto data = json::withoutWhitespace (json::text (object->getProperty ("file_data")));
+        const auto text = json::text (object->getProperty ("file_data"));
 
-        if (data.length() < minimumFileDataChars)
+        if (text.length() < minimumFileDataChars)
         {
-            printLine ("file data too short/missing: %d\n", data.length());
+            printLine ("file data too short/missing: %d\n", text.length());
             return false;
         }
+
+        const auto data = json::withoutWhitespace (text);
 
         juce::MemoryOutputStream decoded;
         if (! juce::Base64::convertFromBase64 (decoded, data) || decoded.getDataSize() == 0)
@@ -148,11 +151,16 @@ void OlvoThread::writeFrequencySlot (int slot, const juce::var& descriptor)
         int result = 0;
         bool written = false;
 
+        bool stopping = false;
+
         for (int attempt = 1; attempt <= attemptsPerBlock; ++attempt)
         {
             // A stopping engine gives up between attempts; the slot then counts as failed.
             if (juce::Thread::currentThreadShouldExit())
+            {
+                stopping = true;
                 break;
+            }
 
             result = write_block (firstBlock + k, block);
 
@@ -168,7 +176,10 @@ void OlvoThread::writeFrequencySlot (int slot, const juce::var& descriptor)
 
         if (! written)
         {
-            std::printf ("Write WAV%d failed (%d) on block %d\n", slot, result, k);
+            if (stopping)
+                std::printf ("Slot %d not finished: the engine is stopping (block %d)\n", slot, k);
+            else
+                std::printf ("Write WAV%d failed (%d) on block %d\n", slot, result, k);
             std::fflush (stdout);
 
             // The slot holds part of a file now: it must not be taken for the old one or the new one.

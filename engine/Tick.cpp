@@ -16,6 +16,10 @@ namespace
     constexpr int minimumStatusBytes = 60;
     constexpr int statusClockEnd = wire::statusClock + 4;
 
+    // An identity reply identifies the device only when it reaches the UID: a short one would read as UID zero,
+    // that is as another device.
+    constexpr int identityMinBytes = 1 + wire::idsUid + 16;
+
     const uint8_t emptyName[wire::slotNameSize] {};
 
     void printLine (const juce::String& line)
@@ -70,7 +74,7 @@ int OlvoThread::checkDevice()
     }
 
     DeviceIds ids;
-    if (get_ids (ids.bytes) > 0)
+    if (get_ids (ids.bytes) >= identityMinBytes)
     {
         deviceIds.set (ids);
         return 1;
@@ -83,7 +87,7 @@ int OlvoThread::checkDevice()
 
     const int n = get_ids (ids.bytes);
     deviceIds.set (ids);
-    return n > 0 ? 1 : -1;
+    return n >= identityMinBytes ? 1 : -1;
 }
 
 void OlvoThread::sendSettingsRecord (uint8_t* record)
@@ -138,6 +142,11 @@ void OlvoThread::tick()
     pollStep();
     usageLogStep();
     syncSteps();
+
+    // The firmware step found another device: the rest of this tick belongs to the next arrival.
+    if (! deviceOpen)
+        return;
+
     userSettingsStep();
     slotErasingStep();
 
@@ -287,14 +296,19 @@ void OlvoThread::syncSteps()
         return;
 
     // A device on its boot loader (after an update that broke off) takes no slot files: the firmware goes first,
-    // and the slots follow once it runs.
-    if (step <= wire::slotCount && json::isObject (firmwareUpdate)
-        && statusReport.unguarded().bytes[wire::statusCodeBank] == 0)
+    // and the slots follow once it runs. Without an image to bring it back, the slot files wait for a later sync.
+    if (step <= wire::slotCount && statusReport.unguarded().bytes[wire::statusCodeBank] == 0)
     {
-        firmwareStep();
-        if (syncStep == 8)
-            syncStep = step;
-        return;
+        if (json::isObject (firmwareUpdate))
+        {
+            firmwareStep();
+            if (syncStep == 8)
+                syncStep = step;
+            return;
+        }
+
+        step = 7;
+        syncStep = step;
     }
 
     if (step <= wire::slotCount)
@@ -356,8 +370,10 @@ void OlvoThread::syncSteps()
     else if (step >= 9)
     {
         // A page load in the web view during the sync asked for a poll: keep that request standing.
-        if (status != SyncStatus::noConnection)
-            status = SyncStatus::upToDate;
+        int current = status;
+        while (current != SyncStatus::noConnection && ! status.compare_exchange_weak (current, SyncStatus::upToDate))
+        {
+        }
 
         pollServer (false, false);
         applyDeviceSettings (regimenFlag);

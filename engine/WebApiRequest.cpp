@@ -18,7 +18,7 @@ namespace
 {
     constexpr int maxPasses = 3;              // the first POST and up to two more after "api_url" redirects
     constexpr int maxHttpRedirects = 5;
-    constexpr int readChunkBytes = 1024;
+    constexpr int readChunkBytes = 256;       // small: a read blocks until it is full, and limits are checked between reads
     constexpr int idleReadGapMs = 5;          // only back ends whose read can return nothing before the end wait
     constexpr int uidWords = 4;
     constexpr int uidWordDigits = 8;
@@ -194,8 +194,10 @@ bool postJson (const juce::String& url, const juce::String& body, juce::String& 
             break;
         }
 
+        // An engine that is stopping does not wait for the network.
         if (now - started > (juce::uint32) limits.exchangeTimeoutMs
-            || now - lastByteAt > (juce::uint32) limits.stallTimeoutMs)
+            || now - lastByteAt > (juce::uint32) limits.stallTimeoutMs
+            || juce::Thread::currentThreadShouldExit())
             return false;
 
         if (n <= 0)
@@ -353,12 +355,18 @@ int OlvoThread::pollServer (bool process, bool allowNochange)
 
     for (int pass = 0; pass < maxPasses; ++pass)
     {
+        if (juce::Thread::currentThreadShouldExit())
+            return -1;
+
         printLine ("JSON body size: " + juce::String (requestText.length()));
 
         juce::String replyText;
         if (! webapi::postJson (url, requestText, replyText))
         {
             printLine ("Error retrieving URL: " + url);
+
+            if (juce::Thread::currentThreadShouldExit())
+                return -1;
 
             // A redirect target that stopped answering is not kept: the next poll starts from the default again.
             if (url != defaultUrl)

@@ -179,6 +179,22 @@ TEST_F (EngineObject, IdentityOfTheDeviceInUse)
     EXPECT_EQ (ids.minor(), 1);
 }
 
+TEST_F (EngineObject, AShortIdentityReplyIsNotAnotherDevice)
+{
+    SimDevice::plug();
+    auto& e = makeEngine ("http://127.0.0.1:9/device/");
+    e.tick();
+    ASSERT_TRUE (e.deviceOpen);
+    e.fillerText.set ("kept");
+
+    SimDevice::shortReplyNext (wire::cmdGetIds, 20);
+    e.tick();
+
+    EXPECT_TRUE (e.deviceOpen);
+    EXPECT_EQ (e.fillerText.get(), "kept") << "no device-loss reset";
+    EXPECT_EQ (e.deviceIds.get().uidWord (0), 0x12ABu);
+}
+
 // The windows read the engine on their own thread while the worker runs; under ThreadSanitizer this must be quiet.
 TEST_F (EngineObject, AReaderThreadSharesTheEngineSafely)
 {

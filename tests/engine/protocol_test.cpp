@@ -386,9 +386,9 @@ TEST_F (DeviceLayer, UnfinishedBlockWriteIsResetFirst)
     SimDevice::clearCommandLog();
 
     const auto data = patternBlock (1);
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_GT (write_block (81, data.data()), 0);
-    EXPECT_NE (testing::internal::GetCapturedStdout().find ("Write-block in progress"), std::string::npos);
+    EXPECT_NE (testing::internal::GetCapturedStderr().find ("Write-block in progress"), std::string::npos);
 
     const auto sent = commands();
     ASSERT_GE (sent.size(), 2u);

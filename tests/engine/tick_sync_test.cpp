@@ -735,10 +735,18 @@ TEST_F (TickWithServer, RtcOffsetIsKeptWhenTheClockReadFails)
     SimDevice::setDeviceClock (1000000);
     arrive();
 
-    struct State { std::atomic<bool> armed { false }; std::atomic<int64_t> offset { 0 }; };
+    struct State
+    {
+        std::atomic<bool> armed { false }, taken { false };
+        std::atomic<int64_t> offset { 0 }, afterFailure { -1 };
+    };
     auto state = std::make_shared<State>();
     hooked->onTick ([this, state]
     {
+        // Right after the tick whose clock read failed, before the next tick lets go of the device.
+        if (state->armed && ! state->taken.exchange (true))
+            state->afterFailure = engine->rtcOffset;
+
         // Before the tick that reads the log: its identity read and first log page go out, then the device goes.
         if (engine->logTickCounter >= 9 && ! state->armed.exchange (true))
         {
@@ -752,5 +760,6 @@ TEST_F (TickWithServer, RtcOffsetIsKeptWhenTheClockReadFails)
 
     const int64_t hostMinusDevice = olvo::nowMs() / 1000 - SimDevice::deviceClock();
     EXPECT_NEAR ((double) state->offset, (double) hostMinusDevice, 1.0) << "the offset before the failure";
-    EXPECT_EQ (engine->rtcOffset, state->offset.load());
+    EXPECT_EQ (state->afterFailure.load(), state->offset.load()) << "kept through the failed read";
+    EXPECT_EQ (engine->rtcOffset, 0) << "the offset was the clock of the device that went";
 }

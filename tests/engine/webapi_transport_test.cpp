@@ -477,6 +477,34 @@ TEST_F (Transport, AServerThatNeverAnswersIsGivenUpOn)
     EXPECT_EQ (pollBounded (e), -1);
 }
 
+TEST_F (Transport, AStoppingEngineDoesNotWaitForTheNetwork)
+{
+    // A reply that drips in fast enough for curl but never ends: only the exchange limit (30 s by default) would end
+    // the poll, and the engine would not stop before it.
+    RawServer raw;
+    std::atomic<int> posts { 0 };
+    raw.server.Post ("/drip/", [&] (const httplib::Request&, httplib::Response& res)
+    {
+        ++posts;
+        res.set_chunked_content_provider ("application/json", [&] (size_t offset, httplib::DataSink& sink)
+        {
+            if (raw.stopping)
+                return false;
+            std::this_thread::sleep_for (std::chrono::milliseconds (2));
+            return sink.write (offset == 0 ? "{" : " ", 1);
+        });
+    });
+    raw.start();
+
+    SimDevice::plug();
+    startEngine (raw.url ("/drip/"));
+    ASSERT_TRUE (test::waitUntil ([&] { return posts > 0; }, generousWaitMs));
+
+    engine->signalThreadShouldExit();
+    engine->notify();
+    EXPECT_TRUE (engine->waitForThreadToExit (15000)) << "the engine stopped in the middle of its poll";
+}
+
 TEST_F (Transport, BytesThatAreNotTextDoNotBreakTheReplyPath)
 {
     RawServer raw;
