@@ -134,36 +134,51 @@ juce::String safeLink (const juce::var& v)
     return isSafeLink (url) ? url : juce::String();
 }
 
-// JUCE's JSON reader adds up the integer part of a number in 64 bits and an exponent in 32, unchecked.
-constexpr int maxIntegerDigits = 18;
-constexpr int maxExponentDigits = 9;
+namespace
+{
+    /** Calls fn for each character of a JSON text that stands outside string literals (an opening quote included);
+        stops early when fn returns true, and then returns true. */
+    template <typename Fn>
+    bool scanOutsideStrings (const juce::String& text, Fn&& fn)
+    {
+        bool inString = false, escaped = false;
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+        {
+            const auto c = *p;
+
+            if (inString)
+            {
+                if (escaped)          escaped = false;
+                else if (c == '\\')   escaped = true;
+                else if (c == '"')    inString = false;
+                continue;
+            }
+
+            inString = c == '"';
+
+            if (fn (c))
+                return true;
+        }
+
+        return false;
+    }
+
+    // JUCE's JSON reader adds up the integer part of a number in 64 bits and an exponent in 32, unchecked.
+    constexpr int maxIntegerDigits = 18;
+    constexpr int maxExponentDigits = 9;
+}
 
 bool hasOverlongNumber (const juce::String& text)
 {
     enum class Run { none, integer, fraction, exponent };
     Run run = Run::none;
     int length = 0;
-    bool inString = false, escaped = false;
     juce::juce_wchar previous = 0, beforePrevious = 0;
 
-    for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+    return scanOutsideStrings (text, [&] (juce::juce_wchar c)
     {
-        const auto c = *p;
-
-        if (inString)
-        {
-            if (escaped)          escaped = false;
-            else if (c == '\\')  escaped = true;
-            else if (c == '"')    inString = false;
-            continue;
-        }
-
-        if (c == '"')
-        {
-            inString = true;
-            run = Run::none;
-        }
-        else if (juce::CharacterFunctions::isDigit (c))
+        if (juce::CharacterFunctions::isDigit (c))
         {
             if (run == Run::none)
             {
@@ -186,9 +201,8 @@ bool hasOverlongNumber (const juce::String& text)
 
         beforePrevious = previous;
         previous = c;
-    }
-
-    return false;
+        return false;
+    });
 }
 
 juce::String withoutWhitespace (const juce::String& text)
@@ -208,27 +222,15 @@ juce::String withoutWhitespace (const juce::String& text)
 int nestingDepth (const juce::String& jsonText)
 {
     int depth = 0, deepest = 0;
-    bool inString = false, escaped = false;
 
-    for (auto p = jsonText.getCharPointer(); ! p.isEmpty(); ++p)
+    scanOutsideStrings (jsonText, [&] (juce::juce_wchar c)
     {
-        const auto c = *p;
-
-        if (inString)
-        {
-            if (escaped)          escaped = false;
-            else if (c == '\\')   escaped = true;
-            else if (c == '"')    inString = false;
-            continue;
-        }
-
-        if (c == '"')
-            inString = true;
-        else if (c == '[' || c == '{')
+        if (c == '[' || c == '{')
             deepest = std::max (deepest, ++depth);
         else if (c == ']' || c == '}')
             depth = std::max (0, depth - 1);
-    }
+        return false;
+    });
 
     return deepest;
 }
