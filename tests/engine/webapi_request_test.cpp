@@ -10,14 +10,6 @@ using olvo::sim::SimDevice;
 
 namespace
 {
-    juce::StringArray keysOf (const juce::var& object)
-    {
-        juce::StringArray keys;
-        if (auto* o = object.getDynamicObject())
-            for (auto& p : o->getProperties())
-                keys.add (p.name.toString());
-        return keys;
-    }
 
     std::array<uint8_t, 32> nameBytes (const char* text)
     {
@@ -109,7 +101,7 @@ TEST_F (PollRequest, KeysAppearInTheirOrderForEachCallShape)
         }
 
         const auto request = build (e, c.process, c.allowNochange);
-        EXPECT_EQ (keysOf (request), c.keys);
+        EXPECT_EQ (test::keysOf (request), c.keys);
         if (c.allowNochange)
         {
             EXPECT_TRUE (request["allow_nochange"].isBool() && (bool) request["allow_nochange"]);
@@ -128,14 +120,14 @@ TEST_F (PollRequest, IdentityFirmwareAndAppTexts)
     EXPECT_EQ (request["UID"].toString(), "000012ab:00000000:ffffffff:00000001");
 
     const auto fw = request["firmware"];
-    EXPECT_EQ (keysOf (fw), juce::StringArray ({ "version_major", "version_minor", "version_tertiary" }));
+    EXPECT_EQ (test::keysOf (fw), juce::StringArray ({ "version_major", "version_minor", "version_tertiary" }));
     EXPECT_TRUE (fw["version_major"].isString());
     EXPECT_EQ (fw["version_major"].toString(), "1");
     EXPECT_EQ (fw["version_minor"].toString(), "2");
     EXPECT_EQ (fw["version_tertiary"].toString(), "300");
 
     const auto app = request["app"];
-    EXPECT_EQ (keysOf (app),
+    EXPECT_EQ (test::keysOf (app),
                juce::StringArray ({ "operating_system", "version_major", "version_minor", "version_tertiary" }));
     EXPECT_EQ (app["operating_system"].toString(), "MAC");
     EXPECT_EQ (app["version_major"].toString(), "1");
@@ -166,7 +158,7 @@ TEST_F (PollRequest, SlotKeysFollowTheFirmware)
     {
         SCOPED_TRACE (juce::String (c.major) + "." + juce::String (c.minor) + "." + juce::String (c.tertiary));
         auto& e = engineWithDevice (c.major, c.minor, c.tertiary);
-        EXPECT_EQ (keysOf (build (e, true)["slots"]), c.keys);
+        EXPECT_EQ (test::keysOf (build (e, true)["slots"]), c.keys);
         freshStart();
     }
 }
@@ -191,7 +183,7 @@ TEST_F (PollRequest, SlotEntriesAreReadFromTheDeviceIntoTheTable)
     const auto slots = build (e, true)["slots"];
 
     const auto first = slots["1"];
-    EXPECT_EQ (keysOf (first), juce::StringArray ({ "program_code", "program_name", "version_major", "version_minor" }));
+    EXPECT_EQ (test::keysOf (first), juce::StringArray ({ "program_code", "program_name", "version_major", "version_minor" }));
     EXPECT_EQ (first["program_code"].toString(), "-1");
     EXPECT_EQ (first["program_name"].toString(), juce::String::repeatedString ("A", 31)) << "byte 31 comes back zero";
     EXPECT_EQ (first["version_major"].toString(), "3");
@@ -228,13 +220,13 @@ TEST_F (PollRequest, WithoutADeviceSlotsAreEmptyAndRunValuesHaveOnlyDurations)
     e.sendSlotValues = 1;
 
     const auto request = build (e, true);
-    EXPECT_TRUE (keysOf (request["slots"]).isEmpty());
+    EXPECT_TRUE (test::keysOf (request["slots"]).isEmpty());
     EXPECT_TRUE (request["slots"].getDynamicObject() != nullptr);
 
     const auto values = request["app_slot_program_values"];
-    EXPECT_EQ (keysOf (values), juce::StringArray ({ "purple", "blue", "orange" }));
+    EXPECT_EQ (test::keysOf (values), juce::StringArray ({ "purple", "blue", "orange" }));
     for (auto* key : { "purple", "blue", "orange" })
-        EXPECT_EQ (keysOf (values[key]), juce::StringArray ({ "duration" })) << key;
+        EXPECT_EQ (test::keysOf (values[key]), juce::StringArray ({ "duration" })) << key;
 }
 
 //==============================================================================
@@ -254,7 +246,7 @@ TEST_F (PollRequest, AForcedPollConsumesTheUsersRequests)
     const auto request = build (e, true);
 
     const auto choices = request["update_program_choices"];
-    EXPECT_EQ (keysOf (choices), juce::StringArray ({ "multi", "orange" }));
+    EXPECT_EQ (test::keysOf (choices), juce::StringArray ({ "multi", "orange" }));
     EXPECT_TRUE (choices["multi"].isInt());
     EXPECT_EQ ((int) choices["multi"], 11);
     EXPECT_EQ ((int) choices["orange"], 13);
@@ -387,7 +379,7 @@ TEST_F (PollRequest, RunValuesFollowTheFirmwaresLevelAndDurationCoding)
         e.sendSlotValues = 1;
         const auto values = build (e, true)["app_slot_program_values"];
 
-        EXPECT_EQ (keysOf (values["purple"]), juce::StringArray ({ "brightness", "duration" }));
+        EXPECT_EQ (test::keysOf (values["purple"]), juce::StringArray ({ "brightness", "duration" }));
         EXPECT_EQ ((int) values["purple"]["brightness"], c.purple);
         EXPECT_EQ ((int) values["blue"]["brightness"], c.blue);
         EXPECT_EQ ((int) values["orange"]["brightness"], c.orange);

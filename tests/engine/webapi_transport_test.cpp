@@ -21,14 +21,6 @@ namespace
     constexpr const char* deviceUid = "000012ab:00000000:ffffffff:00000001";
     constexpr int generousWaitMs = 30000;
 
-    juce::StringArray keysOf (const juce::var& object)
-    {
-        juce::StringArray keys;
-        if (auto* o = object.getDynamicObject())
-            for (auto& p : o->getProperties())
-                keys.add (p.name.toString());
-        return keys;
-    }
 
     /** Short limits for the tests that wait for a time-out. */
     webapi::TransportLimits shortLimits()
@@ -161,7 +153,7 @@ TEST_F (Transport, TheRequestArrivesAsAJsonPostInEachCallShape)
         ASSERT_FALSE (request->rawBody.empty());
         EXPECT_EQ (request->rawBody.front(), '{') << "nothing in front of the JSON";
         EXPECT_TRUE (request->body.containsChar ('\n')) << "the default, indented layout";
-        EXPECT_EQ (keysOf (request->json), c.keys);
+        EXPECT_EQ (test::keysOf (request->json), c.keys);
         EXPECT_EQ (request->json["UID"].toString(), deviceUid);
     }
 }
@@ -365,7 +357,7 @@ TEST_F (Transport, AQueryInTheApiUrlStaysInTheUrl)
     ASSERT_EQ (requests.size(), 2u);
     EXPECT_EQ (requests[1].path, "/device/r1/");
     EXPECT_EQ (requests[1].rawBody, requests[0].rawBody) << "no parameters in front of the JSON";
-    EXPECT_EQ (keysOf (requests[1].json)[0], "UID");
+    EXPECT_EQ (test::keysOf (requests[1].json)[0], "UID");
 }
 
 TEST_F (Transport, ARedirectTargetThatDoesNotAnswerSendsTheNextPollBackToTheDefault)

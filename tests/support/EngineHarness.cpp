@@ -20,6 +20,15 @@ bool waitUntil (const std::function<bool()>& condition, int realTimeoutMs)
     return true;
 }
 
+juce::StringArray keysOf (const juce::var& object)
+{
+    juce::StringArray keys;
+    if (auto* o = object.getDynamicObject())
+        for (auto& p : o->getProperties())
+            keys.add (p.name.toString());
+    return keys;
+}
+
 void EngineTest::SetUp()
 {
     time = std::make_unique<ScopedVirtualClock>();

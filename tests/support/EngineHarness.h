@@ -16,6 +16,9 @@ namespace olvo::test
 /** Waits (real time, bounded) until the condition holds; false when it never did. */
 bool waitUntil (const std::function<bool()>& condition, int realTimeoutMs = 20000);
 
+/** The property names of a JSON object in their order (empty for anything else). */
+juce::StringArray keysOf (const juce::var& object);
+
 //==============================================================================
 /** A test with a fresh simulated device (unplugged), a virtual clock in both the engine and the device, and an
     engine that the test starts when it has arranged the device. The engine is stopped before the device is reset,
