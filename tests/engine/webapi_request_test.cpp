@@ -10,7 +10,6 @@ using olvo::sim::SimDevice;
 
 namespace
 {
-
     std::array<uint8_t, 32> nameBytes (const char* text)
     {
         std::array<uint8_t, 32> name {};
