@@ -76,6 +76,7 @@ void DeviceModel::reset()
 
     openRefused = false;
     unplugAfter = 0;
+    unplugAfterBlockNumber = -1;
     checksumFaults.clear();
     slowReads = slowMs = 0;
     strayPending = false;
@@ -821,6 +822,13 @@ void DeviceModel::finishBlock()
 
         if (stagedBlock >= wire::firmwareFirst && stagedBlock <= wire::firmwareLast)
             firmwareBlocksWritten.insert (stagedBlock);
+
+        // Pulled out once the command (or status read) that finished this block has been answered.
+        if (stagedBlock == unplugAfterBlockNumber)
+        {
+            unplugAfterBlockNumber = -1;
+            unplugAfter = 1;
+        }
     }
 
     blockState = finalState;

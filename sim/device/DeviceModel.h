@@ -160,6 +160,7 @@ public:
     bool isPlugged() const                          { return plugged; }
     bool isPresent() const                          { return plugged && ! (restart.active && restart.detached); }
     void unplugAfterCommands (int n)                { unplugAfter = n > 0 ? n : 0; }
+    void unplugAfterBlock (int n)                   { unplugAfterBlockNumber = n; }
     void refuseOpen (bool shouldRefuse)             { openRefused = shouldRefuse; }
     void setRestartDelays (int detachMs, int attachMs);
 
@@ -300,6 +301,7 @@ private:
     // Faults.
     bool openRefused = false;
     int unplugAfter = 0;
+    int unplugAfterBlockNumber = -1;        // -1: off
     std::set<std::pair<int, int>> checksumFaults;
     int slowReads = 0, slowMs = 0;
     bool strayPending = false;

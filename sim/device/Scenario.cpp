@@ -370,6 +370,13 @@ namespace
             return [=] (DeviceModel& d) { d.unplugAfterCommands (n); };
         }
 
+        if (command == "unplug-after-block")
+        {
+            expectCount (args, 1);
+            const int block = (int) number (args[0], -1, 255, "unplug-after-block");
+            return [=] (DeviceModel& d) { d.unplugAfterBlock (block); };
+        }
+
         if (command == "restart-delays")
         {
             expectCount (args, 2);

@@ -16,6 +16,7 @@ void SimDevice::unplug()                                        { LockedDevice()
 bool SimDevice::isPlugged()                                     { return LockedDevice()->isPlugged(); }
 bool SimDevice::isPresent()                                     { return LockedDevice()->isPresent(); }
 void SimDevice::unplugAfterCommands (int n)                     { LockedDevice()->unplugAfterCommands (n); }
+void SimDevice::unplugAfterBlock (int block)                    { LockedDevice()->unplugAfterBlock (block); }
 void SimDevice::refuseOpen (bool shouldRefuse)                  { LockedDevice()->refuseOpen (shouldRefuse); }
 void SimDevice::setRestartDelays (int detachMs, int attachMs)   { LockedDevice()->setRestartDelays (detachMs, attachMs); }
 

@@ -94,6 +94,10 @@ public:
     /** Unplugs the device right after the n-th further feature-report command has been handled (0 = off). */
     static void unplugAfterCommands (int n);
 
+    /** Unplugs the device once flash block n has been committed, right after the next feature-report command (the
+        one that finished the block, unless a slow completion finished it on a status read); -1 = off. Once. */
+    static void unplugAfterBlock (int block);
+
     /** While true, hid_open returns NULL although the device is present. */
     static void refuseOpen (bool shouldRefuse);
 

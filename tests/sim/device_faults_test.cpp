@@ -125,6 +125,25 @@ TEST_F (DeviceTest, UnplugAfterCommandsUnplugsRightAfterTheLastOne)
     EXPECT_EQ (hid_read (dev, buffer, 65), -1);
 }
 
+TEST_F (DeviceTest, UnplugAfterBlockWaitsForThatBlockToBeCommitted)
+{
+    SimDevice::unplugAfterBlock (71);
+    auto* dev = plugAndOpen();
+    const auto data = patternBlock (7);
+
+    writeBlock (dev, 70, data);
+    writeBlock (dev, 71, data, blockChecksum (data) ^ 1);       // a failed write of it does not count
+    EXPECT_TRUE (SimDevice::isPlugged());
+    writeBlock (dev, 71, data);
+    EXPECT_FALSE (SimDevice::isPlugged());
+    EXPECT_EQ (SimDevice::block (71), data);
+
+    // Once only.
+    dev = plugAndOpen();
+    writeBlock (dev, 71, data);
+    EXPECT_TRUE (SimDevice::isPlugged());
+}
+
 TEST_F (DeviceTest, HostAndTestThreadsMayCallAtTheSameTime)
 {
     // A worker thread talks to the device through hidapi while this thread changes it; under ThreadSanitizer this
