@@ -137,25 +137,28 @@ juce::String safeLink (const juce::var& v)
 namespace
 {
     /** Calls fn for each character of a JSON text that stands outside string literals (an opening quote included);
-        stops early when fn returns true, and then returns true. */
+        stops early when fn returns true, and then returns true. Strings are read as JUCE's parser reads them: it
+        also takes single-quoted ones, and a scan that missed those could be led to count the wrong text. */
     template <typename Fn>
     bool scanOutsideStrings (const juce::String& text, Fn&& fn)
     {
-        bool inString = false, escaped = false;
+        juce::juce_wchar openQuote = 0;     // 0: outside a string
+        bool escaped = false;
 
         for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
         {
             const auto c = *p;
 
-            if (inString)
+            if (openQuote != 0)
             {
-                if (escaped)          escaped = false;
-                else if (c == '\\')   escaped = true;
-                else if (c == '"')    inString = false;
+                if (escaped)                escaped = false;
+                else if (c == '\\')         escaped = true;
+                else if (c == openQuote)    openQuote = 0;
                 continue;
             }
 
-            inString = c == '"';
+            if (c == '"' || c == '\'')
+                openQuote = c;
 
             if (fn (c))
                 return true;

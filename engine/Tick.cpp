@@ -420,7 +420,9 @@ void OlvoThread::userSettingsStep()
 
 void OlvoThread::slotErasingStep()
 {
-    if (status == SyncStatus::updating)
+    // Not while a sync runs (its status may have been changed under it by a page load): the erase would take the
+    // place of a file still to be written, and the poll it asks for would be lost when the sync ends.
+    if (status == SyncStatus::updating || syncStep != 0)
         return;
 
     const int mask = slotClearMask.exchange (0);

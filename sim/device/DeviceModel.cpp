@@ -901,6 +901,9 @@ void DeviceModel::attachAfterRestart()
     restart.active = false;
     restart.detached = false;
     enterMode (restart.targetBoot, restart.targetVersion);
+
+    if (restart.targetBoot)
+        ++callCounters.bootLoaderRestarts;
 }
 
 void DeviceModel::enterMode (bool bootLoader, std::array<int, 3> newVersion)

@@ -45,6 +45,7 @@ struct SimCounters
     int outputReports = 0;      ///< hid_write accepted by a live handle
     int statusReads = 0;        ///< hid_get_feature_report answered by a live handle
     int reads = 0;              ///< hid_read and hid_read_timeout calls
+    int bootLoaderRestarts = 0; ///< restarts (after a code-bank switch) that came back as the boot loader
 };
 
 //==============================================================================

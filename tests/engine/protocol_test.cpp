@@ -296,8 +296,12 @@ TEST_F (DeviceLayer, UsageLogPagesAreReadUntilShortPageOrFull)
 
         int pages = 0;
         for (auto& cmd : commands())
+        {
             if (cmd.code == wire::cmdGetLog)
+            {
                 EXPECT_EQ (cmd.bytes[1], pages++);
+            }
+        }
         EXPECT_LE (pages, c.deviceWords / 15 + 2);
         device_close();
     }

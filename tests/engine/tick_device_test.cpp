@@ -73,7 +73,8 @@ TEST_F (TickWithoutServer, IdleRuleLetsTheDeviceGoAfterThePollingWindow)
     const Case cases[] {
         { 0,    0,    29 * 60 * 1000, true },
         { 0,    0,    31 * 60 * 1000, false },
-        { 600,  600,  31 * 60 * 1000, false },   // 20 minutes of schedule: the 30-minute floor applies
+        { 600,  600,  25 * 60 * 1000, true },    // 20 minutes of schedule: the 30-minute floor applies
+        { 600,  600,  31 * 60 * 1000, false },
         { 1000, 2000, 40 * 60 * 1000, true },    // 50 minutes of schedule
         { 1000, 2000, 51 * 60 * 1000, false },
     };

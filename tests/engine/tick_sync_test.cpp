@@ -703,6 +703,40 @@ TEST_F (TickWithServer, SlotErasingWritesZerosAndAsksTheServerAgain)
     expectSlotsAsServed (scenario.wantedSlotCodes);
 }
 
+// The user's erase and a page load, both in the middle of a sync: the sync ends first with its files whole, then the
+// slot is erased and the server asked again, which fills it once more.
+TEST_F (TickWithServer, SlotErasingWaitsForTheSyncToEnd)
+{
+    auto asked = std::make_shared<std::atomic<bool>> (false);
+    hooked->onTick ([this, asked]
+    {
+        if (engine->syncStep == 3 && ! asked->exchange (true))
+        {
+            engine->slotClearMask = 1 << 0;
+            engine->status = SyncStatus::noConnection;
+        }
+    });
+
+    arrive();
+    // The sync's poll and confirmation, then the poll after the erase (which also answers the page load) and its
+    // confirmation.
+    ASSERT_TRUE (test::waitUntil ([this] { return seen().size() >= 4; }, 60000)) << seen().size() << " polls";
+    waitUpToDate();
+
+    const auto requests = seen();
+    int erasedBlocks = 0;
+    for (auto& c : featureCommands())
+    {
+        if (isZeroBlockAddress (c, 64))
+        {
+            ++erasedBlocks;
+            EXPECT_GE (c.timeMs, requests[1].atMs) << "erased before the sync had ended";
+        }
+    }
+    EXPECT_EQ (erasedBlocks, 1);
+    expectSlotsAsServed (scenario.wantedSlotCodes);
+}
+
 // A bit the window sets while the worker erases is kept for the next round, not wiped with the ones just done.
 TEST_F (TickWithServer, SlotClearMaskSetDuringErasingIsKept)
 {

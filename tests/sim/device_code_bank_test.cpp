@@ -76,8 +76,10 @@ TEST_F (CodeBankTest, BankZeroRestartsIntoTheBootLoader)
     EXPECT_EQ (openNormal(), nullptr);
     EXPECT_EQ (openBoot(), nullptr);
     EXPECT_TRUE (SimDevice::isPlugged());
+    EXPECT_EQ (SimDevice::counters().bootLoaderRestarts, 0);
 
     advance (300);
+    EXPECT_EQ (SimDevice::counters().bootLoaderRestarts, 1);
     EXPECT_EQ (openNormal(), nullptr);
     auto* boot = openBoot();
     ASSERT_NE (boot, nullptr);
