@@ -225,6 +225,17 @@ public:
     /** The device's firmware version as last identified. */
     FirmwareVersion firmwareVersion() const { return FirmwareVersion::of (deviceIds.get()); }
 
+    /** The device's settings record: bytes 32..63 of the last status report (a copy, taken under the lock). */
+    std::array<uint8_t, wire::settingsSize> deviceSettings() const
+    {
+        return statusReport.read ([] (const StatusReport& report)
+        {
+            std::array<uint8_t, wire::settingsSize> record;
+            std::memcpy (record.data(), report.deviceSettings(), record.size());
+            return record;
+        });
+    }
+
     //==============================================================================
     /** The engine's one lock, for the Guarded members below. */
     juce::CriticalSection lock;

@@ -16,9 +16,9 @@ namespace
     constexpr int minimumStatusBytes = 60;
     constexpr int statusClockEnd = wire::statusClock + 4;
 
-    // An identity reply identifies the device only when it reaches the UID: a short one would read as UID zero,
-    // that is as another device.
-    constexpr int identityMinBytes = 1 + wire::idsUid + 16;
+    // An identity reply identifies the device only when it holds the whole identity: one cut before the UID would
+    // read as UID zero (another device), one cut before the version as firmware 0.0.0.
+    constexpr int identityMinBytes = 1 + wire::idsTertiary + 2;
 
     const uint8_t emptyName[wire::slotNameSize] {};
 
@@ -307,6 +307,7 @@ void OlvoThread::syncSteps()
             return;
         }
 
+        printLine ("Device on its boot loader: slot files held back");
         step = 7;
         syncStep = step;
     }

@@ -150,10 +150,13 @@ TEST_F (EngineObject, LoopTicksUntilAskedToExit)
 
 TEST_F (EngineObject, DestructorStopsARunningThread)
 {
-    startEngine();
-    ASSERT_TRUE (test::waitUntil ([this] { return engine->tickCount > 2; }));
+    SimDevice::plug();
+    startEngine ("http://127.0.0.1:9/device/");
+    ASSERT_TRUE (test::waitUntil ([this] { return engine->tickCount > 2 && engine->deviceOpen; }));
+
     engine.reset();   // the owner forgot to stop it
-    SUCCEED();
+    EXPECT_FALSE (device_is_open()) << "the thread ran to its end and let go of the device";
+    EXPECT_EQ (SimDevice::counters().closes, SimDevice::counters().opens);
 }
 
 TEST_F (EngineObject, IdentityOfTheDeviceInUse)
@@ -187,12 +190,18 @@ TEST_F (EngineObject, AShortIdentityReplyIsNotAnotherDevice)
     ASSERT_TRUE (e.deviceOpen);
     e.fillerText.set ("kept");
 
-    SimDevice::shortReplyNext (wire::cmdGetIds, 20);
-    e.tick();
+    // Cut before the UID, and cut after it but before the firmware version.
+    for (int length : { 20, 60 })
+    {
+        SCOPED_TRACE (length);
+        SimDevice::shortReplyNext (wire::cmdGetIds, length);
+        e.tick();
 
-    EXPECT_TRUE (e.deviceOpen);
-    EXPECT_EQ (e.fillerText.get(), "kept") << "no device-loss reset";
-    EXPECT_EQ (e.deviceIds.get().uidWord (0), 0x12ABu);
+        EXPECT_TRUE (e.deviceOpen);
+        EXPECT_EQ (e.fillerText.get(), "kept") << "no device-loss reset";
+        EXPECT_EQ (e.deviceIds.get().uidWord (0), 0x12ABu);
+        EXPECT_EQ (e.getFirmwareVersionString(), "1.2.0");
+    }
 }
 
 // The windows read the engine on their own thread while the worker runs; under ThreadSanitizer this must be quiet.

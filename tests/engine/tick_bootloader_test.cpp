@@ -35,10 +35,14 @@ TEST_F (TickOnBootLoader, SlotFilesWaitWithoutAFirmwareImage)
     e.frequencyUpdates[0] = slotDescriptor();
     e.syncStep = 1;
     SimDevice::clearCommandLog();
+    testing::internal::CaptureStdout();
     e.tick();
+    const auto output = testing::internal::GetCapturedStdout();
 
     for (auto& c : SimDevice::commandLog())
         EXPECT_NE (c.code, wire::cmdSetBlockAddress) << "no block write into the boot loader";
     EXPECT_EQ (e.syncStep, 8) << "on to the settings step";
+    EXPECT_TRUE (e.frequencyUpdates[0].isObject()) << "the file waits";
+    EXPECT_NE (output.find ("Device on its boot loader: slot files held back\n"), std::string::npos) << output;
     EXPECT_EQ (SimDevice::violationCount(), 0);
 }

@@ -125,12 +125,18 @@ TEST_F (RegimenReply, DelayOptionsKeepOnlyWhatThePopupCanUse)
 
 TEST_F (RegimenReply, PackagesAreRebuiltFromEachReply)
 {
+    testing::internal::CaptureStdout();
     parse (R"json({ "packages_list": [
         { "package_id": 4, "is_current": 1, "brand_name": "B", "presentation_name": "P",
           "brand_logo": "https://cdn.example/l.png", "brand_icon": "https://cdn.example/i.png" },
         "not an object",
         { "package_id": "12x", "brand_logo": "javascript:alert(1)", "brand_icon": "https://x.example/$(reboot)" },
         { "package_id": 1e30, "is_current": -1e30 } ] })json");
+    EXPECT_EQ (testing::internal::GetCapturedStdout(),
+               "RL[0] https://cdn.example/l.png https://cdn.example/i.png name P 1\n"
+               "RL[1]   name  0\n"
+               "RL[2]   name  0\n"
+               "RL[3]   name  " + std::to_string (std::numeric_limits<int>::min()) + "\n");
 
     const auto list = engine->packages.get();
     ASSERT_EQ (list.size(), 4);

@@ -96,7 +96,9 @@ TEST_F (Reply, NochangeTouchesNothing)
     engine->webAppUrl.set ("https://app.example/");
     engine->programChoices.update ([] (auto& lists) { lists[0].push_back ({}); });
 
+    testing::internal::CaptureStdout();
     EXPECT_EQ (applyRaw (R"({ "status": "nochange", "web_app_url": "https://other.example/" })"), -4);
+    EXPECT_EQ (testing::internal::GetCapturedStdout(), "Poll returned nochange 120\n");
     EXPECT_EQ (engine->lastPollAt, 120);
     EXPECT_EQ (engine->pollingIntervalFast, 60);
     EXPECT_EQ (engine->webAppUrl.get(), "https://app.example/");
@@ -303,8 +305,12 @@ TEST_F (Reply, PollingScheduleAndTheWindow)
     time->clock.advance (5000);
 
     engine->lastPollAt = 99;
+    testing::internal::CaptureStdout();
     apply (R"("polling": { "polling_interval_fast": 60, "polling_interval_slow": 3600, "fast_polling_duration": 600,
                            "slow_polling_duration": 1e15, "reset_polling_window": 0 })");
+    const auto output = testing::internal::GetCapturedStdout();
+    EXPECT_NE (output.find ("Polling fast: 60,600 slow: 3600," + std::to_string (INT_MAX) + " rw: 0\n"), std::string::npos)
+        << output;
     EXPECT_EQ (engine->pollingIntervalFast, 60);
     EXPECT_EQ (engine->pollingIntervalSlow, 3600);
     EXPECT_EQ (engine->fastPollingDuration, 600);
