@@ -18,7 +18,10 @@ namespace
 {
     constexpr int maxPasses = 3;              // the first POST and up to two more after "api_url" redirects
     constexpr int maxHttpRedirects = 5;
-    constexpr int readChunkBytes = 256;       // small: a read blocks until it is full, and limits are checked between reads
+    // A read blocks until its chunk is full, and the limits are checked between reads, so a chunk is small; but not
+    // very small: JUCE's curl stream shifts (and reallocates) what it holds after every read. At the slowest rate
+    // curl lets pass (100 bytes a second) a chunk lasts some 10 s.
+    constexpr int readChunkBytes = 1024;
     constexpr int idleReadGapMs = 5;          // only back ends whose read can return nothing before the end wait
     constexpr int uidWords = 4;
     constexpr int uidWordDigits = 8;

@@ -19,7 +19,7 @@ using olvo::sim::SimDevice;
 namespace
 {
     constexpr const char* deviceUid = "000012ab:00000000:ffffffff:00000001";
-    constexpr int generousWaitMs = 30000;
+    constexpr int generousWaitMs = 120000;     // above the three exchanges a poll may make: only a hang ends here
 
 
     /** Short limits for the tests that wait for a time-out. */
@@ -63,6 +63,25 @@ namespace
         juce::String url (const juce::String& path = "/device/") const
         {
             return "http://127.0.0.1:" + juce::String (port) + path;
+        }
+
+        /** A reply at this path that drips in for ever: a few bytes every few milliseconds, well above the slowest
+            rate curl lets pass even on a loaded machine, and never an end. Counts the POSTs when given a counter. */
+        void dripForever (const char* path, std::atomic<int>* posts = nullptr)
+        {
+            server.Post (path, [this, posts] (const httplib::Request&, httplib::Response& res)
+            {
+                if (posts != nullptr)
+                    ++*posts;
+
+                res.set_chunked_content_provider ("application/json", [this] (size_t offset, httplib::DataSink& sink)
+                {
+                    if (stopping)
+                        return false;
+                    std::this_thread::sleep_for (std::chrono::milliseconds (2));
+                    return sink.write (offset == 0 ? "{               " : "                ", 16);
+                });
+            });
         }
 
         /** A full reply that passes the UID check of the simulated device. */
@@ -411,17 +430,7 @@ TEST_F (Transport, HostileServersEndInNoReply)
         });
     });
 
-    // A byte every few milliseconds, for ever: fast enough for curl, too slow to ever end.
-    raw.server.Post ("/drip/", [&] (const httplib::Request&, httplib::Response& res)
-    {
-        res.set_chunked_content_provider ("application/json", [&] (size_t offset, httplib::DataSink& sink)
-        {
-            if (stopping)
-                return false;
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-            return sink.write (offset == 0 ? "{" : " ", 1);
-        });
-    });
+    raw.dripForever ("/drip/");
 
     // Promises more than it sends, then closes.
     raw.server.Post ("/short/", [] (const httplib::Request&, httplib::Response& res)
@@ -476,17 +485,7 @@ TEST_F (Transport, AStoppingEngineDoesNotWaitForTheNetwork)
     // the poll, and the engine would not stop before it.
     RawServer raw;
     std::atomic<int> posts { 0 };
-    raw.server.Post ("/drip/", [&] (const httplib::Request&, httplib::Response& res)
-    {
-        ++posts;
-        res.set_chunked_content_provider ("application/json", [&] (size_t offset, httplib::DataSink& sink)
-        {
-            if (raw.stopping)
-                return false;
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-            return sink.write (offset == 0 ? "{" : " ", 1);
-        });
-    });
+    raw.dripForever ("/drip/", &posts);
     raw.start();
 
     SimDevice::plug();
