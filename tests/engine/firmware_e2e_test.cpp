@@ -13,31 +13,12 @@ using olvo::sim::SimDevice;
 
 namespace
 {
-    constexpr int firmwareFirstBlock = 32, blocksPerImage = 32, blockBytes = 1024;
+    constexpr int firmwareFirstBlock = 32;
     const sim::FirmwareVersion newFirmware { 1, 3, 0 };
 
-    bool blocksHold (int firstBlock, const std::vector<uint8_t>& image)
+    std::vector<uint8_t> newFirmwareImage()
     {
-        for (int k = 0; k < blocksPerImage; ++k)
-        {
-            const auto block = SimDevice::block (firstBlock + k);
-            if (std::memcmp (block.data(), image.data() + (size_t) k * blockBytes, blockBytes) != 0)
-                return false;
-        }
-        return true;
-    }
-
-    int firmwareBlocksWritten()
-    {
-        const auto image = sim::LocalWebApi::firmwareImage (newFirmware.major, newFirmware.minor, newFirmware.tertiary);
-        int n = 0;
-        for (int k = 0; k < blocksPerImage; ++k)
-        {
-            const auto block = SimDevice::block (firmwareFirstBlock + k);
-            if (std::memcmp (block.data(), image.data() + (size_t) k * blockBytes, blockBytes) == 0)
-                ++n;
-        }
-        return n;
+        return sim::LocalWebApi::firmwareImage (newFirmware.major, newFirmware.minor, newFirmware.tertiary);
     }
 
     /** A window's timer, as fast as it can go: every accessor and every shared member, while the worker runs.
@@ -142,9 +123,7 @@ namespace
         /** Everything the server asked for is in the device, and the engine says so. */
         void expectDeviceHasWhatTheServerAsked()
         {
-            const auto image = sim::LocalWebApi::firmwareImage (newFirmware.major, newFirmware.minor,
-                                                                newFirmware.tertiary);
-            EXPECT_TRUE (blocksHold (firmwareFirstBlock, image));
+            EXPECT_TRUE (test::flashHolds (firmwareFirstBlock, newFirmwareImage()));
             EXPECT_EQ (SimDevice::firmwareVersion(),
                        (std::array<int, 3> { newFirmware.major, newFirmware.minor, newFirmware.tertiary }));
             EXPECT_FALSE (SimDevice::inBootLoader());
@@ -153,7 +132,7 @@ namespace
             {
                 SCOPED_TRACE ("slot " + std::to_string (s));
                 const int code = scenario.wantedSlotCodes[(size_t) s];
-                EXPECT_TRUE (blocksHold (wire::slotFirstBlock (s), sim::LocalWebApi::programFile (code)));
+                EXPECT_TRUE (test::flashHolds (wire::slotFirstBlock (s), sim::LocalWebApi::programFile (code)));
 
                 const auto entry = SimDevice::slotEntry (s);
                 EXPECT_EQ (entry.code, (uint32_t) code);
@@ -233,7 +212,7 @@ TEST_F (FirmwareEndToEnd, DevicePulledOutDuringTheFirmwareComesBackAndCompletes)
     SimDevice::plug();
     ASSERT_TRUE (test::waitUntil ([] { return ! SimDevice::isPlugged(); }, 60000));
 
-    const int written = firmwareBlocksWritten();
+    const int written = test::blocksHolding (firmwareFirstBlock, newFirmwareImage());
     EXPECT_EQ (written, 5) << "pulled out in the middle of the image";
 
     // The worker writes its own descriptor before it clears deviceOpen and not again until a device returns, so it

@@ -12,7 +12,7 @@ using olvo::sim::SimDevice;
 
 namespace
 {
-    constexpr int firstFirmwareBlock = 32, firmwareBlocks = 32, blockBytes = 1024;
+    constexpr int firstFirmwareBlock = 32, firmwareBlocks = 32;
     const char* const gaveUpMessage = "Firmware download has failed after 10 attempts.  "
                                       "Please disconnect and reconnect your device to try again.";
 
@@ -38,17 +38,6 @@ namespace
         if (! fileData.isVoid())
             o->setProperty ("file_data", fileData);
         return juce::var (o);
-    }
-
-    bool flashHolds (const std::vector<uint8_t>& image)
-    {
-        for (int k = 0; k < firmwareBlocks; ++k)
-        {
-            const auto block = SimDevice::block (firstFirmwareBlock + k);
-            if (std::memcmp (block.data(), image.data() + (size_t) k * blockBytes, blockBytes) != 0)
-                return false;
-        }
-        return true;
     }
 
     bool firmwareBlocksUntouched()
@@ -146,7 +135,7 @@ TEST_F (FirmwareUpdate, ImageIsWrittenThroughTheBootLoaderAndThenRuns)
     e.tick();   // step 7 runs from the tick
     const auto out = testing::internal::GetCapturedStdout();
 
-    EXPECT_TRUE (flashHolds (image));
+    EXPECT_TRUE (test::flashHolds (firstFirmwareBlock, image));
     EXPECT_EQ (SimDevice::firmwareVersion(), (std::array<int, 3> { 1, 3, 7 }));
     EXPECT_FALSE (SimDevice::inBootLoader());
     EXPECT_EQ (SimDevice::violationCount(), 0) << (SimDevice::violations().empty() ? "" : SimDevice::violations()[0]);
@@ -293,7 +282,7 @@ TEST_F (FirmwareUpdate, ABlockIsTriedFourTimes)
 
         if (c.written)
         {
-            EXPECT_TRUE (flashHolds (image));
+            EXPECT_TRUE (test::flashHolds (firstFirmwareBlock, image));
             EXPECT_EQ (SimDevice::firmwareVersion(), (std::array<int, 3> { 1, 4, 2 }));
             EXPECT_EQ (e.syncStep, 8);
             continue;
@@ -308,7 +297,7 @@ TEST_F (FirmwareUpdate, ABlockIsTriedFourTimes)
         // The next attempt starts again from the bank switch and finds the boot loader already running.
         e.checkDevice();
         out = runStep();
-        EXPECT_TRUE (flashHolds (image));
+        EXPECT_TRUE (test::flashHolds (firstFirmwareBlock, image));
         EXPECT_EQ (SimDevice::firmwareVersion(), (std::array<int, 3> { 1, 4, 2 }));
         EXPECT_EQ (e.syncStep, 8);
         EXPECT_EQ (e.firmwareFailureCount, 0);

@@ -3,6 +3,7 @@
 #include "engine/DeviceProtocol.h"
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace olvo::test
@@ -27,6 +28,24 @@ juce::StringArray keysOf (const juce::var& object)
         for (auto& p : o->getProperties())
             keys.add (p.name.toString());
     return keys;
+}
+
+int blocksHolding (int firstBlock, const std::vector<uint8_t>& image)
+{
+    constexpr size_t blockBytes = 1024;
+    int n = 0;
+    for (size_t k = 0; (k + 1) * blockBytes <= image.size(); ++k)
+    {
+        const auto block = sim::SimDevice::block (firstBlock + (int) k);
+        if (std::memcmp (block.data(), image.data() + k * blockBytes, blockBytes) == 0)
+            ++n;
+    }
+    return n;
+}
+
+bool flashHolds (int firstBlock, const std::vector<uint8_t>& image)
+{
+    return image.size() % 1024 == 0 && blocksHolding (firstBlock, image) == (int) (image.size() / 1024);
 }
 
 void EngineTest::SetUp()

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace olvo::test
 {
@@ -18,6 +19,13 @@ bool waitUntil (const std::function<bool()>& condition, int realTimeoutMs = 2000
 
 /** The property names of a JSON object in their order (empty for anything else). */
 juce::StringArray keysOf (const juce::var& object);
+
+/** How many of the image's 1 KB blocks the simulated device's flash holds in place, block firstBlock taking the
+    image's first. */
+int blocksHolding (int firstBlock, const std::vector<uint8_t>& image);
+
+/** True when the simulated device's flash holds the whole image from block firstBlock on. */
+bool flashHolds (int firstBlock, const std::vector<uint8_t>& image);
 
 //==============================================================================
 /** A test with a fresh simulated device (unplugged), a virtual clock in both the engine and the device, and an
