@@ -5,6 +5,7 @@
 #include "EngineHarness.h"
 
 #include "engine/DeviceProtocol.h"
+#include "engine/JsonGate.h"
 #include "engine/JsonValues.h"
 #include "engine/WebApiTransport.h"
 #include "sim/FirmwareImage.h"
@@ -238,6 +239,57 @@ BENCHMARK_DEFINE_F (PollFixture, processFullReply) (benchmark::State& state)
     state.counters["reply_KB"] = (double) replyText.getNumBytesAsUTF8() / 1024.0;
 }
 BENCHMARK_REGISTER_F (PollFixture, processFullReply)->Unit (benchmark::kMillisecond);
+
+/** The JSON gate alone on the same reply: its share of processFullReply. */
+BENCHMARK_DEFINE_F (PollFixture, gateFullReply) (benchmark::State& state)
+{
+    if (replyText.length() < 200000)
+        return state.SkipWithError ("no full reply from the local web API");
+
+    const char* text = replyText.toRawUTF8();
+    const size_t bytes = replyText.getNumBytesAsUTF8();
+
+    for (auto _ : state)
+    {
+        auto verdict = json::JsonGate::check (text, bytes);
+        benchmark::DoNotOptimize (verdict);
+    }
+
+    state.SetBytesProcessed ((int64_t) state.iterations() * (int64_t) bytes);
+}
+BENCHMARK_REGISTER_F (PollFixture, gateFullReply)->Unit (benchmark::kMicrosecond);
+
+//==============================================================================
+/** The reply that costs JUCE's reader the most among those the gate lets through, at the 4 MB size limit. */
+static void processCostliestReply (benchmark::State& state)
+{
+    freshDevice();
+    auto engine = openEngine();
+    if (engine == nullptr)
+        return state.SkipWithError ("no device");
+
+    const juce::String uid ("000012ab:00000000:ffffffff:00000001");
+    const auto text = juce::String (test::costliestAcceptedReply (uid.toStdString(), 4 * 1024 * 1024 - 1024));
+    int result = 0;
+
+    {
+        QuietOutput quiet;
+
+        for (auto _ : state)
+        {
+            result = webapi::handleReplyText (*engine, text, uid, true);
+            benchmark::DoNotOptimize (result);
+        }
+    }
+
+    if (result != 1)
+        state.SkipWithError ("the reply was not processed");
+
+    state.SetBytesProcessed ((int64_t) state.iterations() * (int64_t) text.getNumBytesAsUTF8());
+    engine.reset();
+    device_close();
+}
+BENCHMARK (processCostliestReply)->Unit (benchmark::kMillisecond);
 
 //==============================================================================
 /** A tick with the device present, up to date and nothing to do (the usage log is read every tenth tick). */

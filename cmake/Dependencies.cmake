@@ -6,6 +6,9 @@ find_package (Threads REQUIRED)
 pkg_check_modules (HIDAPI REQUIRED IMPORTED_TARGET hidapi-hidraw)
 pkg_check_modules (HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 
+# Checks reply texts before JUCE's JSON reader sees them.
+find_package (simdjson CONFIG REQUIRED)
+
 if (OLVO_BUILD_TESTS)
     find_package (GTest REQUIRED)
     find_package (benchmark QUIET)

@@ -134,80 +134,6 @@ juce::String safeLink (const juce::var& v)
     return isSafeLink (url) ? url : juce::String();
 }
 
-namespace
-{
-    /** Calls fn for each character of a JSON text that stands outside string literals (an opening quote included);
-        stops early when fn returns true, and then returns true. Strings are read as JUCE's parser reads them: it
-        also takes single-quoted ones, and a scan that missed those could be led to count the wrong text. */
-    template <typename Fn>
-    bool scanOutsideStrings (const juce::String& text, Fn&& fn)
-    {
-        juce::juce_wchar openQuote = 0;     // 0: outside a string
-        bool escaped = false;
-
-        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
-        {
-            const auto c = *p;
-
-            if (openQuote != 0)
-            {
-                if (escaped)                escaped = false;
-                else if (c == '\\')         escaped = true;
-                else if (c == openQuote)    openQuote = 0;
-                continue;
-            }
-
-            if (c == '"' || c == '\'')
-                openQuote = c;
-
-            if (fn (c))
-                return true;
-        }
-
-        return false;
-    }
-
-    // JUCE's JSON reader adds up the integer part of a number in 64 bits and an exponent in 32, unchecked.
-    constexpr int maxIntegerDigits = 18;
-    constexpr int maxExponentDigits = 9;
-}
-
-bool hasOverlongNumber (const juce::String& text)
-{
-    enum class Run { none, integer, fraction, exponent };
-    Run run = Run::none;
-    int length = 0;
-    juce::juce_wchar previous = 0, beforePrevious = 0;
-
-    return scanOutsideStrings (text, [&] (juce::juce_wchar c)
-    {
-        if (juce::CharacterFunctions::isDigit (c))
-        {
-            if (run == Run::none)
-            {
-                const bool afterE = previous == 'e' || previous == 'E'
-                                    || ((previous == '+' || previous == '-')
-                                        && (beforePrevious == 'e' || beforePrevious == 'E'));
-                run = previous == '.' ? Run::fraction : afterE ? Run::exponent : Run::integer;
-                length = 0;
-            }
-
-            ++length;
-            if ((run == Run::integer && length > maxIntegerDigits)
-                || (run == Run::exponent && length > maxExponentDigits))
-                return true;
-        }
-        else
-        {
-            run = Run::none;
-        }
-
-        beforePrevious = previous;
-        previous = c;
-        return false;
-    });
-}
-
 juce::String withoutWhitespace (const juce::String& text)
 {
     // One pass over the bytes: appending to a juce::String one character at a time is quadratic.
@@ -220,22 +146,6 @@ juce::String withoutWhitespace (const juce::String& text)
             kept += *p;
 
     return juce::String::fromUTF8 (kept.data(), (int) kept.size());
-}
-
-int nestingDepth (const juce::String& jsonText)
-{
-    int depth = 0, deepest = 0;
-
-    scanOutsideStrings (jsonText, [&] (juce::juce_wchar c)
-    {
-        if (c == '[' || c == '{')
-            deepest = std::max (deepest, ++depth);
-        else if (c == ']' || c == '}')
-            depth = std::max (0, depth - 1);
-        return false;
-    });
-
-    return deepest;
 }
 
 } // namespace olvo::json

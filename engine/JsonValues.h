@@ -37,10 +37,4 @@ juce::String safeLink (const juce::var& v);
     at them. */
 juce::String withoutWhitespace (const juce::String& text);
 
-/** Deepest nesting of arrays and objects in a JSON text (strings are skipped). */
-int nestingDepth (const juce::String& jsonText);
-
-/** True when a JSON text holds a number JUCE's reader would overflow on (strings are skipped). */
-bool hasOverlongNumber (const juce::String& jsonText);
-
 } // namespace olvo::json

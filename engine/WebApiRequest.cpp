@@ -3,6 +3,7 @@
 #include "OlvoThread.h"
 
 #include "DeviceProtocol.h"
+#include "JsonGate.h"
 #include "JsonValues.h"
 #include "WebApiTransport.h"
 
@@ -151,9 +152,12 @@ void setTransportLimits (const TransportLimits& limits)
     l.maxReplyBytes = std::max (1, limits.maxReplyBytes);
 }
 
-bool postJson (const juce::String& url, const juce::String& body, juce::String& replyText)
+bool postJson (const juce::String& url, const juce::String& body, juce::String& replyText, size_t* bytesReceived)
 {
     replyText = {};
+
+    if (bytesReceived != nullptr)
+        *bytesReceived = 0;
 
     // juce::URL reads file: URLs from disk; only the web is asked.
     if (! isHttpUrl (url))
@@ -212,18 +216,24 @@ bool postJson (const juce::String& url, const juce::String& body, juce::String& 
         return false;
 
     replyText = juce::String::createStringFromData (received.getData(), (int) received.getDataSize());
+
+    if (bytesReceived != nullptr)
+        *bytesReceived = received.getDataSize();
+
     return replyText.isNotEmpty();
 }
 
 juce::var parseReplyText (const juce::String& replyText)
 {
-    auto text = replyText;
+    // A "{" is one byte in UTF-8 and never part of another character: the cut can be made on the bytes.
+    const char* const whole = replyText.toRawUTF8();
+    const char* const firstBrace = std::strchr (whole, '{');
+    const bool cut = firstBrace != nullptr && firstBrace != whole;
 
-    const int firstBrace = text.indexOfChar ('{');
-    if (firstBrace > 0)
-        text = text.substring (firstBrace);
+    const juce::String text = cut ? juce::String (juce::CharPointer_UTF8 (firstBrace)) : replyText;
+    const char* const start = cut ? firstBrace : whole;
 
-    if (json::nestingDepth (text) > maxReplyNesting || json::hasOverlongNumber (text))
+    if (json::JsonGate::check (start, std::strlen (start)) != json::JsonGate::Verdict::accepted)
         return {};
 
     return juce::JSON::parse (text);
@@ -364,7 +374,8 @@ int OlvoThread::pollServer (bool process, bool allowNochange)
         printLine ("JSON body size: " + juce::String (requestText.length()));
 
         juce::String replyText;
-        if (! webapi::postJson (url, requestText, replyText))
+        size_t replyBytes = 0;
+        if (! webapi::postJson (url, requestText, replyText, &replyBytes))
         {
             printLine ("Error retrieving URL: " + url);
 
@@ -378,7 +389,7 @@ int OlvoThread::pollServer (bool process, bool allowNochange)
         }
 
         printLine ({});
-        printLine ("JSON Received bytes:" + juce::String (replyText.length()) + " iLoop " + juce::String (pass));
+        printLine ("JSON Received bytes:" + juce::String ((juce::int64) replyBytes) + " iLoop " + juce::String (pass));
 
         reply = webapi::parseReplyText (replyText);
         replyUid = json::text (reply["UID"]);

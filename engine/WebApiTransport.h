@@ -38,20 +38,17 @@ TransportLimits transportLimits();
 /** Replaces the limits (tests lower them); safe to call while a worker posts. */
 void setTransportLimits (const TransportLimits& limits);
 
-/** Deepest nesting of arrays and objects a reply may have; deeper text is treated as not JSON, because JUCE's
-    parser recurses once per level and a long run of "[" would overflow the stack. */
-constexpr int maxReplyNesting = 64;
-
 //==============================================================================
 /** POSTs a JSON text to an http or https URL and reads the whole reply body. HTTP-level redirects are followed (up
     to 5). False, with replyText empty, when nothing usable came back: no connection, a transfer that broke off or
     ran out of time, a body over the size limit, or a URL that is not http(s). The HTTP status is not looked at: the
-    body decides. */
-bool postJson (const juce::String& url, const juce::String& body, juce::String& replyText);
+    body decides. bytesReceived, when given, gets the size of the body as it arrived. */
+bool postJson (const juce::String& url, const juce::String& body, juce::String& replyText,
+               size_t* bytesReceived = nullptr);
 
-/** Turns a reply body into a JSON value: drops anything before the first "{" (unless the text starts with it),
-    refuses text nested deeper than maxReplyNesting or holding a number JUCE's reader would overflow on (an integer
-    part of more than 18 digits, an exponent of more than 9), then parses. Text that is not JSON gives a void value. */
+/** Turns a reply body into a JSON value: drops anything before the first "{" (unless the text starts with it), lets
+    the rest through only when it passes the JSON gate (strict JSON within the limits JUCE's reader needs, see
+    JsonGate), then parses it with JUCE. Text that does not pass gives a void value, as text that is not JSON. */
 juce::var parseReplyText (const juce::String& replyText);
 
 /** True when the server's "api_url" may be followed: a safe absolute https URL, or a safe URL with the scheme, host

@@ -145,36 +145,11 @@ TEST_F (Reply, DeepNestingIsNotParsed)
     EXPECT_EQ (applyRaw (juce::String::repeatedString ("[", 200000)), -3);
     EXPECT_EQ (applyRaw ("{ \"a\": " + juce::String::repeatedString ("[", 100000) + " }"), -3);
 
-    // JUCE's reader also takes single-quoted strings: a double quote inside one must not hide the nesting after it.
-    EXPECT_EQ (applyRaw ("{ \"a\": '\"', \"b\": " + juce::String::repeatedString ("[", 400000) + " }"), -3);
     EXPECT_EQ (applyRaw ("{ \"a\": \"'\", \"b\": " + juce::String::repeatedString ("[", 400000) + " }"), -3);
 
     // Nesting as deep as a real reply gets is fine.
     EXPECT_EQ (apply (R"("limits": { "multi": { "brightness": { "max": 6 } } })"), 1);
     EXPECT_EQ (engine->limits.get()[0].brightnessMax, 6);
-}
-
-TEST_F (Reply, NumbersTooLongForTheJsonReaderAreNotParsed)
-{
-    struct Case { const char* keys; int result; };
-    const Case cases[] {
-        { R"("last_rtc": 123456789012345678)", 1 },
-        { R"("last_rtc": 1234567890123456789)", -3 },
-        { R"("last_rtc": -99999999999999999999.5)", -3 },
-        { R"("last_rtc": 1e123456789)", 1 },
-        { R"("last_rtc": 1e1234567890)", -3 },
-        { R"("last_rtc": 1.5E-99999999999)", -3 },
-        { R"("last_rtc": 0.123456789012345678901234567890)", 1 },
-        { R"("help_button_tooltip": "12345678901234567890123e12345678901")", 1 },
-        { R"("help_button_tooltip": 'it"s', "last_rtc": 1e1234567890)", -3 },
-        { R"("help_button_tooltip": 'it"s 12345678901234567890123')", 1 },
-    };
-
-    for (auto& c : cases)
-    {
-        SCOPED_TRACE (c.keys);
-        EXPECT_EQ (apply (c.keys), c.result);
-    }
 }
 
 TEST_F (Reply, FlagsAndThresholdsReadFromTextDoNotOverflow)

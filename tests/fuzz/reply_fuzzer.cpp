@@ -1,5 +1,5 @@
 // Arbitrary bytes as a web-API reply body, through the same path a body from the network takes: decoded as text,
-// cut to its first "{", depth-checked, parsed and applied to an engine that is not running.
+// cut to its first "{", checked by the JSON gate, parsed and applied to an engine that is not running.
 
 #include "engine/OlvoThread.h"
 #include "engine/WebApiTransport.h"

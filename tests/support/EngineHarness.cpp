@@ -48,6 +48,47 @@ bool flashHolds (int firstBlock, const std::vector<uint8_t>& image)
     return image.size() % 1024 == 0 && blocksHolding (firstBlock, image) == (int) (image.size() / 1024);
 }
 
+std::string costliestAcceptedReply (const std::string& uid, size_t totalBytes)
+{
+    constexpr int maxElements = 4096, maxTotalMembers = 65536, maxNames = 4096, maxNesting = 64;
+    constexpr int topLevelNames = 4;    // "UID", "o", "a", "s"
+
+    // Objects that use up the members and the names: in JUCE each member is a linear search in its object, and
+    // each name is new to its string pool the first time.
+    constexpr int namesPerObject = maxNames - topLevelNames;
+    constexpr int objects = (maxTotalMembers - topLevelNames) / namesPerObject;
+
+    std::string text = "{\"UID\":\"" + uid + "\",\"o\":[";
+
+    for (int o = 0; o < objects; ++o)
+    {
+        text += o == 0 ? "{" : ",{";
+        for (int m = 0; m < namesPerObject; ++m)
+            text += (m == 0 ? "\"n" : ",\"n") + std::to_string (m) + "\":0";
+        text += "}";
+    }
+
+    // Full arrays of the shortest numbers, one of them nested as deep as allowed, until about half the size.
+    std::string zeros;
+    for (int i = 1; i < maxElements; ++i)
+        zeros += ",0";
+
+    std::string nested = "0";
+    for (int level = 2; level < maxNesting; ++level)
+        nested = "[" + nested + zeros + "]";
+
+    text += "],\"a\":[" + nested;
+    for (int n = 1; n < maxElements && text.size() < totalBytes / 2; ++n)
+        text += ",[0" + zeros + "]";
+    text += "]";
+
+    // The rest is one long text.
+    text += ",\"s\":\"";
+    if (text.size() + 2 < totalBytes)
+        text.append (totalBytes - text.size() - 2, 'x');
+    return text + "\"}";
+}
+
 void EngineTest::SetUp()
 {
     time = std::make_unique<ScopedVirtualClock>();

@@ -27,6 +27,11 @@ int blocksHolding (int firstBlock, const std::vector<uint8_t>& image);
 /** True when the simulated device's flash holds the whole image from block firstBlock on. */
 bool flashHolds (int firstBlock, const std::vector<uint8_t>& image);
 
+/** A reply carrying the given "UID" that the JSON gate lets through but that is as costly for JUCE's reader as the
+    gate allows: objects holding every member and every name allowed, full arrays of numbers nested to the deepest
+    level allowed, and a long text, about totalBytes in all. */
+std::string costliestAcceptedReply (const std::string& uid, size_t totalBytes);
+
 //==============================================================================
 /** A test with a fresh simulated device (unplugged), a virtual clock in both the engine and the device, and an
     engine that the test starts when it has arranged the device. The engine is stopped before the device is reset,
