@@ -40,7 +40,8 @@ namespace
     {
         std::atomic<int> connectTimeoutMs { webapi::TransportLimits().connectTimeoutMs };
         std::atomic<int> stallTimeoutMs { webapi::TransportLimits().stallTimeoutMs };
-        std::atomic<int> exchangeTimeoutMs { webapi::TransportLimits().exchangeTimeoutMs };
+        std::atomic<int> startAllowanceMs { webapi::TransportLimits().startAllowanceMs };
+        std::atomic<int> minBytesPerSecond { webapi::TransportLimits().minBytesPerSecond };
         std::atomic<int> maxReplyBytes { webapi::TransportLimits().maxReplyBytes };
     };
 
@@ -138,7 +139,8 @@ TransportLimits transportLimits()
     TransportLimits result;
     result.connectTimeoutMs = l.connectTimeoutMs;
     result.stallTimeoutMs = l.stallTimeoutMs;
-    result.exchangeTimeoutMs = l.exchangeTimeoutMs;
+    result.startAllowanceMs = l.startAllowanceMs;
+    result.minBytesPerSecond = l.minBytesPerSecond;
     result.maxReplyBytes = l.maxReplyBytes;
     return result;
 }
@@ -148,7 +150,8 @@ void setTransportLimits (const TransportLimits& limits)
     auto& l = limitsInForce();
     l.connectTimeoutMs = std::max (1, limits.connectTimeoutMs);
     l.stallTimeoutMs = std::max (1, limits.stallTimeoutMs);
-    l.exchangeTimeoutMs = std::max (1, limits.exchangeTimeoutMs);
+    l.startAllowanceMs = std::max (1, limits.startAllowanceMs);
+    l.minBytesPerSecond = std::max (1, limits.minBytesPerSecond);
     l.maxReplyBytes = std::max (1, limits.maxReplyBytes);
 }
 
@@ -201,8 +204,8 @@ bool postJson (const juce::String& url, const juce::String& body, juce::String& 
             break;
         }
 
-        // An engine that is stopping does not wait for the network.
-        if (now - started > (juce::uint32) limits.exchangeTimeoutMs
+        // A slow link may take its time as long as it keeps up the slowest rate; a stopping engine does not wait.
+        if ((juce::int64) (now - started) > limits.timeAllowedMs ((juce::int64) received.getDataSize())
             || now - lastByteAt > (juce::uint32) limits.stallTimeoutMs
             || juce::Thread::currentThreadShouldExit())
             return false;

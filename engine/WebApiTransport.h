@@ -21,15 +21,24 @@ namespace webapi
     (rounded up to whole seconds) both as the connect limit and as a low-speed cut (under 100 bytes a second for
     that long). Curl averages the speed over its last few seconds, so a server that falls silent is dropped some
     five seconds plus the connection time-out after its last byte (about 11 s with the defaults). The loop checks
-    the stall limit between reads (for back ends whose read returns early) and the limit on the whole exchange, which
-    is what stops a server that drips its reply just fast enough for curl.
+    the stall limit between reads (for back ends whose read returns early), and a time limit that grows with what
+    has arrived: the start allowance, plus the time the bytes so far take at the slowest average rate. A slow but
+    steady link finishes (the largest reply at that rate, some 35 minutes); a server that drips its reply, fast
+    enough for curl but slower than that rate, is cut once the allowance is used up.
 */
 struct TransportLimits
 {
     int connectTimeoutMs = 5000;            ///< connect (and, on curl, low-speed) limit
     int stallTimeoutMs = 10000;             ///< longest wait for the next part of the body
-    int exchangeTimeoutMs = 30000;          ///< longest a whole exchange may take
+    int startAllowanceMs = 30000;           ///< time for connecting and for the server to begin, beside the transfer
+    int minBytesPerSecond = 2048;           ///< slowest average transfer that is waited for
     int maxReplyBytes = 4 * 1024 * 1024;    ///< a larger reply counts as no reply
+
+    /** How long an exchange that has received this many bytes may have taken so far. */
+    juce::int64 timeAllowedMs (juce::int64 bytesReceived) const
+    {
+        return startAllowanceMs + bytesReceived * 1000 / juce::jmax (1, minBytesPerSecond);
+    }
 };
 
 /** The limits in force. */

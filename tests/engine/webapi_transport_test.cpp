@@ -22,13 +22,15 @@ namespace
     constexpr int generousWaitMs = 120000;     // above the three exchanges a poll may make: only a hang ends here
 
 
-    /** Short limits for the tests that wait for a time-out. */
+    /** Short limits for the tests that wait for a time-out: the servers below that drip do so well under the
+        slowest rate waited for here, and the allowance for starting is short. */
     webapi::TransportLimits shortLimits()
     {
         webapi::TransportLimits l;
         l.connectTimeoutMs = 1000;
         l.stallTimeoutMs = 1000;
-        l.exchangeTimeoutMs = 2000;
+        l.startAllowanceMs = 2000;
+        l.minBytesPerSecond = 1024 * 1024;
         return l;
     }
 
@@ -80,6 +82,29 @@ namespace
                         return false;
                     std::this_thread::sleep_for (std::chrono::milliseconds (2));
                     return sink.write (offset == 0 ? "{               " : "                ", 16);
+                });
+            });
+        }
+
+        /** A reply at this path that arrives at a steady pace: `bytes` every `everyMs`, then its end. */
+        void paced (const char* path, std::string body, size_t bytes, int everyMs)
+        {
+            server.Post (path, [this, body, bytes, everyMs] (const httplib::Request&, httplib::Response& res)
+            {
+                res.set_chunked_content_provider ("application/json",
+                                                  [this, body, bytes, everyMs] (size_t offset, httplib::DataSink& sink)
+                {
+                    if (stopping)
+                        return false;
+
+                    if (offset >= body.size())
+                    {
+                        sink.done();
+                        return true;
+                    }
+
+                    std::this_thread::sleep_for (std::chrono::milliseconds (everyMs));
+                    return sink.write (body.data() + offset, std::min (bytes, body.size() - offset));
                 });
             });
         }
@@ -468,6 +493,33 @@ TEST_F (Transport, HostileServersEndInNoReply)
         e.apiUrl.set ({});
         EXPECT_EQ (pollBounded (e), -1);
     }
+}
+
+TEST_F (Transport, ASlowSteadyLinkCompletesAndADripIsCut)
+{
+    // The largest reply a poll gets in practice, at 4 KB a second: some 75 s, far beyond a fixed limit of 30 s.
+    const auto slowReply = RawServer::validReply (", \"help_button_tooltip\": \"" + std::string (300 * 1024, 'x') + "\"");
+
+    RawServer raw;
+    raw.paced ("/slow/", slowReply, 410, 100);
+    raw.paced ("/drip/", RawServer::validReply (", \"filler\": \"" + std::string (64 * 1024, 'x') + "\""), 16, 20);
+    raw.start();
+
+    auto& e = engineWithDevice (raw.url ("/slow/"));
+    EXPECT_EQ (pollBounded (e), 1);
+    EXPECT_EQ (e.helpButtonTooltip.get().length(), 300 * 1024);
+
+    // 800 bytes a second passes curl's own cut but not the slowest average rate; with a short allowance for the start
+    // it is cut within seconds.
+    auto limits = webapi::TransportLimits();
+    limits.startAllowanceMs = 2000;
+    webapi::setTransportLimits (limits);
+    e.defaultApiUrl.set (raw.url ("/drip/"));
+    e.apiUrl.set ({});
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ (pollBounded (e), -1);
+    EXPECT_LT (std::chrono::steady_clock::now() - started, std::chrono::seconds (30)) << "long before the reply's end";
 }
 
 TEST_F (Transport, AServerThatNeverAnswersIsGivenUpOn)
