@@ -24,6 +24,8 @@ namespace
     constexpr int replyPauseMs = 10;
     constexpr int idsResendAttempt = 5;
     constexpr int maxStaleReports = 64;
+    constexpr int lateReplyQuietMs = 200;         // as long as a whole reply wait
+    constexpr int lateReplyDrainLimitMs = 1000;
     constexpr int completionReads = 200;
     constexpr int completionReadsWithoutPause = 101;
 
@@ -47,13 +49,51 @@ namespace
     void printHidErrorText()  { std::fputs ("\n", stderr); }
     void printErrorLine()     { std::fprintf (stderr, "Error %d: \n", 0); }
 
-    /** Drops input reports still queued from an earlier request, so a late reply cannot answer the next one. */
+    /** Set when a reply wait ended without its reply: that reply may still be on its way. A get_filename reply
+        carries no slot number, so taken as the answer to the next request it would put one slot's entry in
+        another's place. */
+    bool replyMayStillCome = false;
+    int64_t lastWaitEndedAt = 0;
+
+    /** Drops input reports still queued from an earlier request, so a late reply cannot answer the next one. After a
+        wait that ended without its reply, it also waits (boundedly) until the line has been quiet for a while, so
+        that a reply still on its way is taken here. */
     void drainStaleReplies()
     {
         uint8_t scratch[wire::bufferSize];
-        for (int i = 0; i < maxStaleReports; ++i)
-            if (hid_read (currentDevice, scratch, sizeof (scratch)) <= 0)
+
+        if (! replyMayStillCome)
+        {
+            for (int i = 0; i < maxStaleReports; ++i)
+                if (hid_read (currentDevice, scratch, sizeof (scratch)) <= 0)
+                    return;
+            return;
+        }
+
+        replyMayStillCome = false;
+        const auto started = nowMs();
+        auto quietSince = lastWaitEndedAt;
+
+        for (int reports = 0; reports < maxStaleReports;)
+        {
+            const int n = hid_read (currentDevice, scratch, sizeof (scratch));
+            const auto now = nowMs();
+
+            if (n < 0)
                 return;
+
+            if (n > 0)
+            {
+                quietSince = now;
+                ++reports;
+                continue;
+            }
+
+            if (now - quietSince >= lateReplyQuietMs || now - started >= lateReplyDrainLimitMs)
+                return;
+
+            sleepMs (replyPauseMs);
+        }
     }
 
     /** Status report 0 into reportBuffer: the byte count (data from byte 1 on), or a negative value. */
@@ -107,6 +147,9 @@ namespace
             sleepMs (replyPauseMs);
         }
 
+        replyMayStillCome = true;
+        lastWaitEndedAt = nowMs();
+
         if (result == -2)
         {
             std::puts ("try_read: Did you remember to run 'id'?");
@@ -136,6 +179,8 @@ int device_open()
     if (currentDevice == nullptr)
         return 1;
 
+    // A new handle has nothing queued from an earlier one.
+    replyMayStillCome = false;
     hid_set_nonblocking (currentDevice, 1);
     return 0;
 }
@@ -147,6 +192,7 @@ void device_close()
 
     hid_exit();
     currentDevice = nullptr;
+    replyMayStillCome = false;
 }
 
 bool device_is_open()

@@ -82,6 +82,7 @@ void DeviceModel::reset()
     strayPending = false;
     lateReplies.clear();
     shortReplies.clear();
+    replyDelays.clear();
 
     commands.clear();
     violationLines.clear();
@@ -480,6 +481,21 @@ int DeviceModel::read (hid_device* dev, unsigned char* data, size_t length, bool
         return -1;
     }
 
+    // A reply delayed in time is readable once its time has come.
+    const auto t = now();
+    for (auto it = dev->late.begin(); it != dev->late.end();)
+    {
+        if (it->readyAtMs >= 0 && t >= it->readyAtMs)
+        {
+            dev->queue.push_back (it->report);
+            it = dev->late.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+
     int result = 0;
 
     if (! dev->queue.empty())
@@ -494,12 +510,12 @@ int DeviceModel::read (hid_device* dev, unsigned char* data, size_t length, bool
         result = (int) n;
     }
 
-    // A held-back reply becomes readable once enough further reads have gone by.
+    // A reply held back by reads becomes readable once enough further reads have gone by.
     if (countsAsCall)
     {
         for (auto it = dev->late.begin(); it != dev->late.end();)
         {
-            if (--it->readsLeft <= 0)
+            if (it->readyAtMs < 0 && --it->readsLeft <= 0)
             {
                 dev->queue.push_back (it->report);
                 it = dev->late.erase (it);
@@ -509,10 +525,10 @@ int DeviceModel::read (hid_device* dev, unsigned char* data, size_t length, bool
                 ++it;
             }
         }
-
-        while (dev->queue.size() > (size_t) wire::replyQueueLimit)
-            dev->queue.pop_front();
     }
+
+    while (dev->queue.size() > (size_t) wire::replyQueueLimit)
+        dev->queue.pop_front();
 
     dev->lastError = errorNone;
     return result;
@@ -711,6 +727,9 @@ void DeviceModel::queueReply (uint8_t command, Report reply)
         lateReplies.erase (it);
     }
 
+    const auto delay = replyDelays.find (command);
+    const int64_t readyAt = delay != replyDelays.end() && delay->second > 0 ? now() + delay->second : -1;
+
     // As with hidraw, every open handle gets its own copy of each input report.
     for (auto* dev : handles)
     {
@@ -720,7 +739,9 @@ void DeviceModel::queueReply (uint8_t command, Report reply)
         if (withStray)
             dev->queue.push_back (stray);
 
-        if (lateBy > 0)
+        if (readyAt >= 0)
+            dev->late.push_back ({ reply, 0, readyAt });
+        else if (lateBy > 0)
             dev->late.push_back ({ reply, lateBy });
         else
             dev->queue.push_back (reply);

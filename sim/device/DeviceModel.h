@@ -97,11 +97,12 @@ struct Report
     int length = wire::reportSize;      ///< what hid_read reports for it
 };
 
-/** A reply held back until the handle has been read a few more times. */
+/** A reply held back until the handle has been read a few more times, or until a point in sim time. */
 struct LateReport
 {
     Report report;
     int readsLeft = 0;
+    int64_t readyAtMs = -1;             ///< when 0 or more: readable from then on, whatever the reads
 };
 
 class DeviceModel;
@@ -199,6 +200,7 @@ public:
     void slowCompletion (int statusReads, int ms);
     void strayReplyNext (uint8_t code)                  { strayCode = code; strayPending = true; }
     void lateReplyNext (uint8_t command, int reads)     { lateReplies[command] = std::max (0, reads); }
+    void delayReplies (uint8_t command, int ms)         { replyDelays[command] = std::max (0, ms); }
     void shortReplyNext (uint8_t command, int length);
 
     int loadScenario (const std::string& text, std::string& error);
@@ -306,7 +308,7 @@ private:
     int slowReads = 0, slowMs = 0;
     bool strayPending = false;
     uint8_t strayCode = 0;
-    std::map<uint8_t, int> lateReplies, shortReplies;
+    std::map<uint8_t, int> lateReplies, shortReplies, replyDelays;
 
     // Records.
     std::deque<SimCommand> commands;

@@ -61,6 +61,7 @@ void SimDevice::failChecksumOn (int block, int attempt)         { LockedDevice()
 void SimDevice::slowCompletion (int statusReads, int ms)        { LockedDevice()->slowCompletion (statusReads, ms); }
 void SimDevice::strayReplyNext (uint8_t code)                   { LockedDevice()->strayReplyNext (code); }
 void SimDevice::lateReplyNext (uint8_t command, int reads)      { LockedDevice()->lateReplyNext (command, reads); }
+void SimDevice::delayReplies (uint8_t command, int ms)          { LockedDevice()->delayReplies (command, ms); }
 void SimDevice::shortReplyNext (uint8_t command, int length)    { LockedDevice()->shortReplyNext (command, length); }
 
 //==============================================================================

@@ -199,6 +199,9 @@ public:
     /** The next reply to this command becomes readable only after this many further read calls on the handle. */
     static void lateReplyNext (uint8_t command, int reads);
 
+    /** Every reply to this command becomes readable only this long (sim time) after its request; 0 = at once. */
+    static void delayReplies (uint8_t command, int ms);
+
     /** The next reply to this command reads as only this many bytes. */
     static void shortReplyNext (uint8_t command, int length);
 

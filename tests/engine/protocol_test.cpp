@@ -233,6 +233,62 @@ TEST_F (DeviceLayer, LateReplyCannotAnswerTheNextRequest)
     EXPECT_STREQ ((const char*) name, "second");
 }
 
+TEST_F (DeviceLayer, RepliesLateInTimeCannotShiftASlotEntry)
+{
+    // A slot entry's reply carries no slot number: one taken as the answer to the next request would put slot s's
+    // entry in slot s + 1's place.
+    struct Case
+    {
+        const char* name;
+        int delayMs;        // every get_filename reply this late (sim time)
+        bool onlyFirst;     // only slot 0's reply late
+        bool answered;      // the slots after slot 0 are read
+    };
+
+    const Case cases[] {
+        { "every reply after its wait", 300, false, false },
+        { "only the first one after its wait", 300, true, true },
+        { "every reply late but within its wait", 150, false, true },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        device_close();
+        SimDevice::reset();
+        SimDevice::plug();
+
+        for (int s = 0; s < 6; ++s)
+        {
+            sim::SimSlotEntry entry;
+            entry.name = nameBytes (("slot " + std::to_string (s)).c_str());
+            entry.code = (uint32_t) (100 + s);
+            SimDevice::setSlotEntry (s, entry);
+        }
+
+        ASSERT_EQ (device_open(), 0);
+        SimDevice::delayReplies (wire::cmdGetFilename, c.delayMs);
+
+        for (unsigned s = 0; s < 6; ++s)
+        {
+            uint8_t name[32] {};
+            int code = -1;
+            const int n = get_filename (s, name, &code, nullptr, nullptr);
+
+            if (n > 0)
+            {
+                EXPECT_EQ (code, (int) (100 + s)) << "slot " << s;
+                EXPECT_EQ (std::string ((const char*) name), "slot " + std::to_string (s));
+            }
+
+            EXPECT_EQ (n > 0, s == 0 ? c.delayMs < 200 : c.answered) << "slot " << s;
+
+            if (c.onlyFirst)
+                SimDevice::delayReplies (wire::cmdGetFilename, 0);
+        }
+    }
+}
+
 //==============================================================================
 TEST_F (DeviceLayer, SlotEntryIsReadSevenBitWithinThirtyTwoBytes)
 {

@@ -213,6 +213,44 @@ TEST_F (PollRequest, ASlotThatDoesNotAnswerIsLeftOutAndKeepsItsTableEntry)
     EXPECT_EQ (e.slotTable.get().slotProgramCode[0], 77);
 }
 
+TEST_F (PollRequest, SlotRepliesThatComeAfterTheirWaitAreNeverTakenForTheNextSlot)
+{
+    for (int s = 0; s < 6; ++s)
+    {
+        sim::SimSlotEntry entry;
+        entry.name = nameBytes (("Program " + std::to_string (s)).c_str());
+        entry.code = (uint32_t) (10 + s);
+        SimDevice::setSlotEntry (s, entry);
+    }
+
+    auto& e = engineWithDevice (1, 1, 0);
+    e.slotTable.update ([] (SlotTable& t)
+    {
+        for (int s = 0; s < 6; ++s)
+            t.slotProgramCode[s] = 10 + s;
+    });
+
+    // Every slot answers, each time after the wait for it has ended.
+    SimDevice::delayReplies (wire::cmdGetFilename, 300);
+    const auto slots = build (e, true)["slots"];
+
+    for (int s = 0; s < 6; ++s)
+    {
+        const auto entry = slots[juce::Identifier (juce::String (s + 1))];
+        if (entry.isObject())
+        {
+            EXPECT_EQ (entry["program_code"].toString(), juce::String (10 + s)) << "slot " << s;
+        }
+        EXPECT_EQ (e.slotTable.get().slotProgramCode[s], 10 + s) << "slot " << s;
+    }
+
+    // Once the device answers in time again, every slot is read as it is.
+    SimDevice::delayReplies (wire::cmdGetFilename, 0);
+    const auto again = build (e, true)["slots"];
+    for (int s = 0; s < 6; ++s)
+        EXPECT_EQ (again[juce::Identifier (juce::String (s + 1))]["program_name"].toString(), "Program " + juce::String (s));
+}
+
 TEST_F (PollRequest, WithoutADeviceSlotsAreEmptyAndRunValuesHaveOnlyDurations)
 {
     auto& e = makeEngine();
