@@ -295,23 +295,6 @@ void OlvoThread::syncSteps()
     if (step <= 0)
         return;
 
-    // A device on its boot loader (after an update that broke off) takes no slot files: the firmware goes first,
-    // and the slots follow once it runs. Without an image to bring it back, the slot files wait for a later sync.
-    if (step <= wire::slotCount && statusReport.unguarded().bytes[wire::statusCodeBank] == 0)
-    {
-        if (json::isObject (firmwareUpdate))
-        {
-            firmwareStep();
-            if (syncStep == 8)
-                syncStep = step;
-            return;
-        }
-
-        printLine ("Device on its boot loader: slot files held back");
-        step = 7;
-        syncStep = step;
-    }
-
     if (step <= wire::slotCount)
     {
         if (step == 1)

@@ -595,9 +595,6 @@ void DeviceModel::handleCommand (const Request& request)
 
         case wire::cmdSetFilename:
         {
-            if (bootMode)
-                break;
-
             const int slot = request[wire::slotAt];
 
             if (slot >= wire::slotCount)
@@ -616,9 +613,6 @@ void DeviceModel::handleCommand (const Request& request)
 
         case wire::cmdGetFilename:
         {
-            if (bootMode)
-                break;
-
             const int slot = request[wire::slotAt];
 
             if (slot >= wire::slotCount)
@@ -754,8 +748,9 @@ void DeviceModel::queueReply (uint8_t command, Report reply)
 //==============================================================================
 bool DeviceModel::acceptsBlock (int blockNumber) const
 {
+    // The boot loader writes the firmware and the program slots; the normal firmware never the code it runs.
     if (bootMode)
-        return blockNumber >= wire::firmwareFirst && blockNumber <= wire::firmwareLast;
+        return blockNumber >= wire::firmwareFirst && blockNumber < wire::blockCount;
 
     return blockNumber >= wire::slotBlocksFirst && blockNumber < wire::blockCount;
 }

@@ -89,11 +89,12 @@ struct ModeCase
 
 TEST_F (DeviceTest, EachModeCommitsOnlyItsOwnBlocks)
 {
-    // The normal firmware takes program slots only, the boot loader firmware only: nothing writes the firmware
-    // it is running from, and blocks below 32 are never written.
+    // The normal firmware takes program slots only, the boot loader the firmware and the slots: nothing writes the
+    // firmware it is running from, and blocks below 32 are never written.
     const ModeCase cases[] = {
         { false, 64, true }, { false, 255, true }, { false, 63, false }, { false, 32, false }, { false, 31, false },
-        { false, 1, false }, { true, 32, true }, { true, 63, true }, { true, 64, false }, { true, 31, false },
+        { false, 1, false }, { true, 32, true }, { true, 63, true }, { true, 64, true }, { true, 255, true },
+        { true, 31, false },
     };
 
     for (const auto& c : cases)

@@ -197,21 +197,25 @@ TEST_F (DeviceTest, UnknownCommandsAreLoggedAndChangeNothing)
     EXPECT_EQ (SimDevice::violationCount(), 0);
 }
 
-TEST_F (DeviceTest, TheBootLoaderIgnoresSettingsSlotsAndLog)
+TEST_F (DeviceTest, TheBootLoaderKeepsSlotNamesButIgnoresSettingsAndLog)
 {
     SimDevice::setBootLoaderMode (true);
     SimDevice::setLogWords ({ 1, 2, 3 });
     auto* dev = plugAndOpen();
 
     send (dev, Request (1).at (1, 0x55));
-    send (dev, Request (10).at (1, 0).at (2, 'A'));
-    send (dev, Request (11).at (1, 0));
     send (dev, Request (12).at (1, 0));
 
     std::array<uint8_t, 65> reply;
     EXPECT_EQ (readReply (dev, reply), 0);
     EXPECT_EQ (SimDevice::settings()[0], 0);
-    EXPECT_EQ (SimDevice::slotEntry (0), SimSlotEntry {});
+
+    send (dev, Request (10).at (1, 0).at (2, 'A'));
+    EXPECT_EQ (SimDevice::slotEntry (0).name[0], 'A');
+    send (dev, Request (11).at (1, 0));
+    ASSERT_GT (readReply (dev, reply), 0);
+    EXPECT_EQ (reply[0], 11);
+    EXPECT_EQ (reply[2], 'A');
     EXPECT_EQ (status (dev)[8], 0);
 }
 

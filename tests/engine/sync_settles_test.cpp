@@ -1,0 +1,115 @@
+// Runs that must settle: the engine on its real loop against the simulated device and the local web API, until the
+// server answers its timed polls with "nochange" and the device holds what the server sent. Each case once looped
+// for ever, the server sending the same update on every poll.
+
+#include "EngineHarness.h"
+
+#include "sim/webapi/LocalWebApi.h"
+
+using namespace olvo;
+using olvo::sim::LocalWebApi;
+using olvo::sim::SimDevice;
+
+namespace
+{
+    constexpr const char* deviceUid = "000012ab:00000000:ffffffff:00000001";
+    constexpr int64_t settleWithinMs = 10 * 60 * 1000;     // engine time; a settled run needs well under a minute
+
+    std::string nameOf (const sim::SimSlotEntry& entry)
+    {
+        const auto* name = reinterpret_cast<const char*> (entry.name.data());
+        return std::string (name, strnlen (name, entry.name.size()));
+    }
+
+    class SyncSettles : public test::EngineTest
+    {
+    protected:
+        void SetUp() override
+        {
+            EngineTest::SetUp();
+            scenario = LocalWebApi::defaultScenario();
+            scenario.polling = { 5, 5, 3600, 0, 0 };     // a timed poll every 5 s of engine time
+            ASSERT_GT (server.start(), 0);
+        }
+
+        void TearDown() override
+        {
+            stopEngine();
+            server.stop();
+            EngineTest::TearDown();
+        }
+
+        /** Runs the engine until the server has answered two timed polls with "nochange"; false when that has not
+            happened within ten minutes of engine time. */
+        bool runUntilSettled()
+        {
+            server.setScenario (scenario);
+            startEngine (server.url());
+            SimDevice::plug();
+
+            const auto deadline = time->clock.nowMs() + settleWithinMs;
+            const auto settled = [this]
+            {
+                const auto record = server.device (deviceUid);
+                return record.has_value() && record->nochangeReplies >= 2;
+            };
+
+            test::waitUntil ([&] { return settled() || time->clock.nowMs() > deadline; }, 300000);
+            return settled();
+        }
+
+        int fullReplies() const
+        {
+            const auto record = server.device (deviceUid);
+            return record.has_value() ? record->fullReplies : 0;
+        }
+
+        /** Every slot holds the file the server wants, named as the server sent it. */
+        void expectSlotsAsTheServerSent()
+        {
+            for (int s = 0; s < 6; ++s)
+            {
+                SCOPED_TRACE ("slot " + std::to_string (s));
+                const int code = scenario.wantedSlotCodes[(size_t) s];
+                const auto entry = SimDevice::slotEntry (s);
+                EXPECT_EQ (entry.code, (uint32_t) code);
+
+                if (code == 0)
+                {
+                    EXPECT_EQ (nameOf (entry), "");
+                    EXPECT_TRUE (test::flashHolds (wire::slotFirstBlock (s), std::vector<uint8_t> (32768, 0)));
+                    continue;
+                }
+
+                EXPECT_TRUE (test::flashHolds (wire::slotFirstBlock (s), LocalWebApi::programFile (code)));
+
+                for (auto& p : scenario.programs)
+                {
+                    if (p.code != code)
+                        continue;
+                    EXPECT_EQ (nameOf (entry), p.name.toStdString());
+                    EXPECT_EQ (entry.major, p.versionMajor);
+                    EXPECT_EQ (entry.minor, p.versionMinor);
+                }
+            }
+
+            EXPECT_EQ (SimDevice::violationCount(), 0) << (SimDevice::violations().empty() ? "" : SimDevice::violations()[0]);
+        }
+
+        sim::Scenario scenario;
+        LocalWebApi server;
+    };
+}
+
+//==============================================================================
+TEST_F (SyncSettles, SlotFilesGoIntoADeviceOnItsBootLoader)
+{
+    // An update broke off earlier: the device runs its boot loader, and the server has no firmware for it.
+    scenario.wantedFirmware = {};
+    SimDevice::setBootLoaderMode (true);
+
+    ASSERT_TRUE (runUntilSettled()) << "full replies: " << fullReplies();
+    expectSlotsAsTheServerSent();
+    EXPECT_TRUE (SimDevice::inBootLoader());
+    EXPECT_EQ (engine->status, SyncStatus::upToDate);
+}
