@@ -187,8 +187,7 @@ int OlvoThread::processReply (const juce::var& reply, const juce::String& replyU
 
     lastRtc = reply.hasProperty ("last_rtc") ? json::toInt (reply["last_rtc"]) : -1;
 
-    const auto& choicesValue = reply["program_choices"];
-    const auto choices = programChoicesOf (choicesValue);
+    const auto choices = programChoicesOf (reply["program_choices"]);
     programChoices.set (choices);
 
     regimenFlag = parseRegimen (reply);
@@ -291,8 +290,9 @@ int OlvoThread::processReply (const juce::var& reply, const juce::String& replyU
         updatesPending = true;
     }
 
-    // Only a reply that lists the programs may empty a group's slots; one that says nothing about them may not.
-    if (forceUpdate && json::isObject (choicesValue))
+    // A forced update empties the slots of every group left without programs, also when the reply has no
+    // "program_choices" at all: the server then wants those slots empty.
+    if (forceUpdate)
         slotClearMask.fetch_or (forcedEraseMask (version, choices));
 
     const auto sentTime = json::toInt64 (reply["server_time"]);

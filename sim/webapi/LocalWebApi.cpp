@@ -331,9 +331,10 @@ namespace
         return r;
     }
 
-    /** The scenario's content for one device, with descriptors for what the device lacks. */
+    /** The scenario's content for one device, with descriptors for what the device lacks. Slots that differ from
+        what the server wants go into mismatchedSlots, whether or not a descriptor was sent for them. */
     juce::var fullReply (const Scenario& sc, const DeviceRecord& dev, const juce::var& request, const Report& report,
-                         juce::StringArray& sentSlots, bool& sentFirmware)
+                         juce::StringArray& sentSlots, int& mismatchedSlots, bool& sentFirmware)
     {
         Obj reply;
         reply.set ("status", "ok").set ("UID", report.uid).set ("web_app_url", sc.webAppUrl);
@@ -343,16 +344,19 @@ namespace
 
         reply.set ("last_rtc", dev.newestRtc >= 0 ? juce::var (dev.newestRtc) : juce::var (sc.initialLastRtc));
 
-        Obj choices;
-        for (int g = 0; g < groupCount; ++g)
+        if (sc.sendProgramChoices)
         {
-            juce::Array<juce::var> list;
-            for (auto& c : sc.programChoices[(size_t) g])
-                list.add (Obj().set ("config_id", c.configId).set ("name", c.name)
-                               .set ("description", c.description).set ("freq_files", c.freqFiles));
-            choices.set (groupKeys[g], list);
+            Obj choices;
+            for (int g = 0; g < groupCount; ++g)
+            {
+                juce::Array<juce::var> list;
+                for (auto& c : sc.programChoices[(size_t) g])
+                    list.add (Obj().set ("config_id", c.configId).set ("name", c.name)
+                                   .set ("description", c.description).set ("freq_files", c.freqFiles));
+                choices.set (groupKeys[g], list);
+            }
+            reply.set ("program_choices", choices);
         }
-        reply.set ("program_choices", choices);
 
         if (sc.sendRegimen)
             reply.set ("regimen", regimenObject (sc, dev));
@@ -420,6 +424,11 @@ namespace
             auto minor = isJsonObject (reported) ? toInt (reported["version_minor"], 0) : 0;
 
             if (code == want.code && major == want.versionMajor && minor == want.versionMinor)
+                continue;
+
+            ++mismatchedSlots;
+
+            if (want.code == 0 && sc.emptySlotsByForcedUpdate && sc.regimen.forceUpdate)
                 continue;
 
             Obj d;
@@ -1038,9 +1047,10 @@ LocalWebApi::Reply LocalWebApi::composeContent (const RecordedRequest& record, c
     applyRequest (state, record.json);
 
     juce::StringArray sentSlots;
+    int mismatchedSlots = 0;
     bool sentFirmware = false;
-    auto full = fullReply (content, state.record, record.json, report, sentSlots, sentFirmware);
-    bool unchanged = sentSlots.isEmpty() && ! sentFirmware && ! report.carriesUpdates
+    auto full = fullReply (content, state.record, record.json, report, sentSlots, mismatchedSlots, sentFirmware);
+    bool unchanged = mismatchedSlots == 0 && ! sentFirmware && ! report.carriesUpdates
                   && state.hadFullReply && state.repliedGeneration == generation;
 
     if (mode.kind == K::normal && report.allowNochange && unchanged)

@@ -114,6 +114,7 @@ struct Package
 struct Scenario
 {
     std::array<std::vector<ProgramChoice>, 3> programChoices;
+    bool sendProgramChoices = true;             ///< false leaves "program_choices" out
     std::array<GroupLimits, 3> limits;
     bool sendRunParameters = true;              ///< false leaves "program_run_parameters" out
     std::array<RunParameters, 3> runParameters;
@@ -125,6 +126,8 @@ struct Scenario
 
     std::vector<ProgramFile> programs;          ///< names and versions by code; unknown codes get "Program <code>" 1.0
     std::array<int, 6> wantedSlotCodes {};      ///< per device slot; 0 wants the slot empty
+    bool emptySlotsByForcedUpdate = false;      ///< with the regimen's "force_update": no descriptor for a slot
+                                                ///< wanted empty, the device empties it itself
     FirmwareVersion wantedFirmware;
     bool base64LineBreaks = false;              ///< "file_data" broken into lines of 76 characters (CR LF)
 

@@ -113,3 +113,25 @@ TEST_F (SyncSettles, SlotFilesGoIntoADeviceOnItsBootLoader)
     EXPECT_TRUE (SimDevice::inBootLoader());
     EXPECT_EQ (engine->status, SyncStatus::upToDate);
 }
+
+TEST_F (SyncSettles, AForcedUpdateWithoutProgramChoicesEmptiesTheSlots)
+{
+    // The device holds programs; the server forces an update, lists no programs at all and wants every slot empty,
+    // leaving the emptying to the device.
+    for (int s = 0; s < 6; ++s)
+    {
+        sim::SimSlotEntry entry;
+        std::memcpy (entry.name.data(), "Old", 3);
+        entry.code = (uint32_t) (40 + s);
+        entry.major = 1;
+        SimDevice::setSlotEntry (s, entry);
+    }
+
+    scenario.regimen.forceUpdate = true;
+    scenario.sendProgramChoices = false;
+    scenario.emptySlotsByForcedUpdate = true;
+    scenario.wantedSlotCodes = {};
+
+    ASSERT_TRUE (runUntilSettled()) << "full replies: " << fullReplies();
+    expectSlotsAsTheServerSent();
+}

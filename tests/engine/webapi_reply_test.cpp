@@ -486,14 +486,21 @@ TEST_F (Reply, ForcedUpdateErasesTheSlotsOfGroupsWithoutPrograms)
         EXPECT_EQ (engine->slotClearMask, 0x40 | c.mask) << "added to, never replaced";
     }
 
-    // Without force_update, or when the reply says nothing about programs, no slot is erased.
-    for (auto* keys : { R"("program_choices": {})", R"("regimen": { "force_update": true })",
-                        R"("regimen": { "force_update": true }, "program_choices": [ ])" })
+    // A reply without programs, or whose programs are not an object, leaves every group empty; without force_update
+    // nothing is erased.
+    struct KeysCase { const char* keys; int mask; };
+    const KeysCase keysCases[] {
+        { R"("program_choices": {})", 0 },
+        { R"("regimen": { "force_update": true })", 0x3F },
+        { R"("regimen": { "force_update": true }, "program_choices": [ ])", 0x3F },
+    };
+
+    for (auto& c : keysCases)
     {
-        SCOPED_TRACE (keys);
+        SCOPED_TRACE (c.keys);
         engine->slotClearMask = 0;
-        apply (keys);
-        EXPECT_EQ (engine->slotClearMask, 0);
+        apply (c.keys);
+        EXPECT_EQ (engine->slotClearMask, c.mask);
     }
 }
 
