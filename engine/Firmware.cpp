@@ -250,6 +250,12 @@ void OlvoThread::firmwareStep()
             status = SyncStatus::error;
             syncStep = 0;
             firmwareUpdate = juce::var();
+
+            // The slot files of this sync went in before the firmware and are whole: their names go back as the
+            // settings step would have written them. Left blank, they would make the device treat its slots as
+            // empty and the server send every file again.
+            if (updatesPending.exchange (false))
+                writeSlotNames();
             return;
         }
 

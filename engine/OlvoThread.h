@@ -155,6 +155,10 @@ public:
     /** Sends a settings record (battery reference zeroed) and takes it as the device's record from now on. */
     void sendSettingsRecord (uint8_t* record);
 
+    /** Writes all six slot names from the slot table into the device (they were blanked while the slots were
+        rewritten). */
+    void writeSlotNames();
+
     // The steps of a tick, in their order.
     bool readStatus();
     void pollStep();

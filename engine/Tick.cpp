@@ -342,12 +342,7 @@ void OlvoThread::syncSteps()
         regimenFlag = false;
 
         if (updatesPending)
-        {
-            const auto table = slotTable.get();
-            for (unsigned s = 0; s < (unsigned) wire::slotCount; ++s)
-                set_filename (s, reinterpret_cast<const uint8_t*> (table.slotProgramName[s]), table.slotProgramCode[s],
-                              table.slotVersionMajor[s], table.slotVersionMinor[s]);
-        }
+            writeSlotNames();
 
         syncStep = 9;
     }
@@ -365,6 +360,14 @@ void OlvoThread::syncSteps()
         syncStep = 0;
         updatesPending = false;
     }
+}
+
+void OlvoThread::writeSlotNames()
+{
+    const auto table = slotTable.get();
+    for (unsigned s = 0; s < (unsigned) wire::slotCount; ++s)
+        set_filename (s, reinterpret_cast<const uint8_t*> (table.slotProgramName[s]), table.slotProgramCode[s],
+                      table.slotVersionMajor[s], table.slotVersionMinor[s]);
 }
 
 void OlvoThread::userSettingsStep()

@@ -135,3 +135,22 @@ TEST_F (SyncSettles, AForcedUpdateWithoutProgramChoicesEmptiesTheSlots)
     ASSERT_TRUE (runUntilSettled()) << "full replies: " << fullReplies();
     expectSlotsAsTheServerSent();
 }
+
+TEST_F (SyncSettles, AFirmwareUpdateThatGivesUpLeavesTheSlotFilesOfItsSyncNamed)
+{
+    // Six slot files and a firmware image that can never be written (one byte short) in the same reply.
+    const juce::MemoryBlock shortImage (32767, true);
+    auto* firmware = new juce::DynamicObject();
+    firmware->setProperty ("file_data", juce::Base64::toBase64 (shortImage.getData(), shortImage.getSize()));
+    scenario.extraKeys.getDynamicObject()->setProperty ("firmware_updates", juce::Array<juce::var> { juce::var (firmware) });
+
+    testing::internal::CaptureStdout();
+    const bool settled = runUntilSettled();
+    const auto output = testing::internal::GetCapturedStdout();
+
+    ASSERT_TRUE (settled) << "full replies: " << fullReplies();
+    EXPECT_NE (output.find ("loadFW fail #10 retrying"), std::string::npos) << "the update gave up";
+    expectSlotsAsTheServerSent();
+    EXPECT_LE (fullReplies(), 3) << "the slot files were sent once";
+    EXPECT_EQ (engine->status, SyncStatus::upToDate);
+}
