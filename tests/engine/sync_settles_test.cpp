@@ -44,18 +44,21 @@ namespace
         bool runUntilSettled()
         {
             server.setScenario (scenario);
-            startEngine (server.url());
             SimDevice::plug();
+            startEngine (server.url());
 
             const auto deadline = time->clock.nowMs() + settleWithinMs;
-            const auto settled = [this]
-            {
-                const auto record = server.device (deviceUid);
-                return record.has_value() && record->nochangeReplies >= 2;
-            };
+            const int before = nochangeReplies();
+            const auto settled = [this, before] { return nochangeReplies() >= before + 2; };
 
             test::waitUntil ([&] { return settled() || time->clock.nowMs() > deadline; }, 300000);
             return settled();
+        }
+
+        int nochangeReplies() const
+        {
+            const auto record = server.device (deviceUid);
+            return record.has_value() ? record->nochangeReplies : 0;
         }
 
         int fullReplies() const
@@ -114,26 +117,45 @@ TEST_F (SyncSettles, SlotFilesGoIntoADeviceOnItsBootLoader)
     EXPECT_EQ (engine->status, SyncStatus::upToDate);
 }
 
-TEST_F (SyncSettles, AForcedUpdateWithoutProgramChoicesEmptiesTheSlots)
+TEST_F (SyncSettles, AForcedUpdateEmptiesTheSlotsOfGroupsWithoutPrograms)
 {
-    // The device holds programs; the server forces an update, lists no programs at all and wants every slot empty,
-    // leaving the emptying to the device.
-    for (int s = 0; s < 6; ++s)
+    // The device holds programs; the server forces an update and leaves the emptying of slots to the device.
+    struct Case
     {
-        sim::SimSlotEntry entry;
-        std::memcpy (entry.name.data(), "Old", 3);
-        entry.code = (uint32_t) (40 + s);
-        entry.major = 1;
-        SimDevice::setSlotEntry (s, entry);
+        const char* name;
+        bool sendProgramChoices;
+        std::array<int, 6> wanted;
+    };
+
+    const Case cases[] {
+        { "no program choices at all: every slot", false, {} },
+        { "no program in the bright group: its two slots", true, { 0, 0, 31, 32, 21, 22 } },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        TearDown();
+        SetUp();
+
+        for (int s = 0; s < 6; ++s)
+        {
+            sim::SimSlotEntry entry;
+            std::memcpy (entry.name.data(), "Old", 3);
+            entry.code = (uint32_t) (40 + s);
+            entry.major = 1;
+            SimDevice::setSlotEntry (s, entry);
+        }
+
+        scenario.regimen.forceUpdate = true;
+        scenario.emptySlotsByForcedUpdate = true;
+        scenario.sendProgramChoices = c.sendProgramChoices;
+        scenario.programChoices[1].clear();
+        scenario.wantedSlotCodes = c.wanted;
+
+        ASSERT_TRUE (runUntilSettled()) << "full replies: " << fullReplies();
+        expectSlotsAsTheServerSent();
     }
-
-    scenario.regimen.forceUpdate = true;
-    scenario.sendProgramChoices = false;
-    scenario.emptySlotsByForcedUpdate = true;
-    scenario.wantedSlotCodes = {};
-
-    ASSERT_TRUE (runUntilSettled()) << "full replies: " << fullReplies();
-    expectSlotsAsTheServerSent();
 }
 
 TEST_F (SyncSettles, AFirmwareUpdateThatGivesUpLeavesTheSlotFilesOfItsSyncNamed)
