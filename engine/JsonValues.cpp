@@ -134,6 +134,37 @@ juce::String safeLink (const juce::var& v)
     return isSafeLink (url) ? url : juce::String();
 }
 
+juce::String toJsonText (const juce::var& value)
+{
+    const auto text = juce::JSON::toString (value);
+    const char* utf8 = text.toRawUTF8();
+
+    // In JUCE's output a backslash always starts an escape of two characters (a backslash itself is doubled), so
+    // "\a" found this way is always the bell's.
+    if (std::strstr (utf8, "\\a") == nullptr)
+        return text;
+
+    std::string strict;
+    strict.reserve (std::strlen (utf8) + 16);
+
+    for (const char* p = utf8; *p != 0; ++p)
+    {
+        if (*p != '\\' || p[1] == 0)
+        {
+            strict += *p;
+            continue;
+        }
+
+        ++p;
+        if (*p == 'a')
+            strict += "\\u0007";
+        else
+            (strict += '\\') += *p;
+    }
+
+    return juce::String::fromUTF8 (strict.data(), (int) strict.size());
+}
+
 juce::String withoutWhitespace (const juce::String& text)
 {
     // One pass over the bytes: appending to a juce::String one character at a time is quadratic.

@@ -33,6 +33,11 @@ bool isSafeLink (const juce::String& url);
 /** The value's text when it is a safe link (see isSafeLink), otherwise empty. */
 juce::String safeLink (const juce::var& v);
 
+/** A value as JSON text in JUCE's default layout, made strict: JUCE writes the bell character (a slot name read back
+    from the device may hold one) as "\a", which JSON does not have, and a strict server would refuse the whole
+    request; it is written as "\u0007" instead. */
+juce::String toJsonText (const juce::var& value);
+
 /** The text without spaces, tabs and line breaks: servers may wrap Base64 in lines, and JUCE's decoder stops
     at them. */
 juce::String withoutWhitespace (const juce::String& text);

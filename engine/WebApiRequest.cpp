@@ -359,7 +359,7 @@ juce::var OlvoThread::buildRequest (bool process, bool allowNochange, juce::Stri
 int OlvoThread::pollServer (bool process, bool allowNochange)
 {
     juce::String requestUid;
-    const auto requestText = juce::JSON::toString (buildRequest (process, allowNochange, requestUid));
+    const auto requestText = json::toJsonText (buildRequest (process, allowNochange, requestUid));
 
     const auto defaultUrl = defaultApiUrl.get();
     if (apiUrl.get().isEmpty())

@@ -3,6 +3,7 @@
 
 #include "EngineHarness.h"
 
+#include "engine/JsonGate.h"
 #include "sim/webapi/LocalWebApi.h"
 
 #include <cmath>
@@ -190,4 +191,33 @@ TEST_F (DeviceToWire, RequestsCarryTheDevicesOwnDataInTheirOrderAndTypes)
     }
 
     EXPECT_NEAR ((double) engine->rtcOffset, (double) (time->clock.nowMs() / 1000 - SimDevice::deviceClock()), 2.0);
+}
+
+TEST_F (DeviceToWire, SlotNamesWithControlCharactersStillMakeStrictJson)
+{
+    // "ć" is C4 87 in UTF-8: read back seven-bit from the device it becomes "D" and the bell character, which JUCE's
+    // writer would put into the request as "\a", an escape JSON does not have.
+    const std::pair<int, const char*> names[] { { 0, "Vje\xc4\x87" "ba" }, { 1, "back\\a" }, { 4, "tab\tbell\x07" } };
+    for (auto& [slot, name] : names)
+    {
+        sim::SimSlotEntry entry;
+        std::memcpy (entry.name.data(), name, std::strlen (name));
+        entry.code = (uint32_t) (70 + slot);
+        SimDevice::setSlotEntry (slot, entry);
+    }
+
+    server.setScenario (scenario);
+    startEngine (server.url());
+    SimDevice::plug();
+    ASSERT_TRUE (test::waitUntil ([this] { return ! server.requests().empty(); }, 60000));
+    stopEngine();
+
+    const auto request = server.requests()[0];
+    EXPECT_EQ (json::JsonGate::check (request.rawBody.data(), request.rawBody.size()), json::JsonGate::Verdict::accepted);
+    EXPECT_NE (request.rawBody.find ("\\u0007"), std::string::npos);
+
+    const auto slots = request.json["slots"];
+    EXPECT_EQ (slots["1"]["program_name"].toString(), juce::String ("VjeD\x07""ba"));
+    EXPECT_EQ (slots["2"]["program_name"].toString(), juce::String ("back\\a"));
+    EXPECT_EQ (slots["5"]["program_name"].toString(), juce::String ("tab\tbell\x07"));
 }
