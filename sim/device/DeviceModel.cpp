@@ -83,6 +83,7 @@ void DeviceModel::reset()
     lateReplies.clear();
     shortReplies.clear();
     replyDelays.clear();
+    answerFilter = nullptr;
 
     commands.clear();
     violationLines.clear();
@@ -441,8 +442,23 @@ int DeviceModel::getFeatureReport (hid_device* dev, unsigned char* data, size_t 
             finishBlock();
     }
 
-    const auto report = statusReport();
-    const auto n = std::min (length, (size_t) wire::bufferSize);
+    auto report = statusReport();
+
+    if (answerFilter)
+    {
+        SimAnswer answer;
+        answer.isStatusReport = true;
+        answer.bytes = report.bytes;
+        answerFilter (answer);
+        report.bytes = answer.bytes;
+        report.length = std::clamp (answer.length, 0, wire::reportSize);
+    }
+
+    // The count includes the report id, as hidraw's does; an empty report reads as nothing at all.
+    if (report.length == 0)
+        return 0;
+
+    const auto n = std::min (length, (size_t) report.length + 1);
     data[0] = 0;
     std::memcpy (data + 1, report.bytes.data(), n - 1);
     dev->lastError = errorNone;
@@ -702,6 +718,20 @@ Report DeviceModel::statusReport() const
 
 void DeviceModel::queueReply (uint8_t command, Report reply)
 {
+    if (answerFilter)
+    {
+        SimAnswer answer;
+        answer.command = command;
+        answer.bytes = reply.bytes;
+        answerFilter (answer);
+
+        if (answer.drop)
+            return;
+
+        reply.bytes = answer.bytes;
+        reply.length = std::clamp (answer.length, 0, wire::reportSize);
+    }
+
     Report stray;
     stray.bytes[0] = strayCode;
     const bool withStray = strayPending;

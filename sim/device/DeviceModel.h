@@ -202,6 +202,7 @@ public:
     void lateReplyNext (uint8_t command, int reads)     { lateReplies[command] = std::max (0, reads); }
     void delayReplies (uint8_t command, int ms)         { replyDelays[command] = std::max (0, ms); }
     void shortReplyNext (uint8_t command, int length);
+    void setAnswerFilter (std::function<void (SimAnswer&)> filter)  { answerFilter = std::move (filter); }
 
     int loadScenario (const std::string& text, std::string& error);
 
@@ -309,6 +310,7 @@ private:
     bool strayPending = false;
     uint8_t strayCode = 0;
     std::map<uint8_t, int> lateReplies, shortReplies, replyDelays;
+    std::function<void (SimAnswer&)> answerFilter;
 
     // Records.
     std::deque<SimCommand> commands;

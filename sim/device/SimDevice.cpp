@@ -62,6 +62,10 @@ void SimDevice::slowCompletion (int statusReads, int ms)        { LockedDevice()
 void SimDevice::strayReplyNext (uint8_t code)                   { LockedDevice()->strayReplyNext (code); }
 void SimDevice::lateReplyNext (uint8_t command, int reads)      { LockedDevice()->lateReplyNext (command, reads); }
 void SimDevice::delayReplies (uint8_t command, int ms)          { LockedDevice()->delayReplies (command, ms); }
+void SimDevice::setAnswerFilter (std::function<void (SimAnswer&)> filter)
+{
+    LockedDevice()->setAnswerFilter (std::move (filter));
+}
 void SimDevice::shortReplyNext (uint8_t command, int length)    { LockedDevice()->shortReplyNext (command, length); }
 
 //==============================================================================

@@ -33,6 +33,16 @@ struct SimCommand
     bool isOutputReport = false;            ///< true for hid_write, false for hid_send_feature_report
 };
 
+/** An answer the device is about to give, as an answer filter sees it (see SimDevice::setAnswerFilter). */
+struct SimAnswer
+{
+    bool isStatusReport = false;            ///< a status report (feature report 0) rather than a reply
+    uint8_t command = 0;                    ///< the command a reply answers (0 for a status report)
+    std::array<uint8_t, 64> bytes {};       ///< the 64 device bytes
+    int length = 64;                        ///< the data bytes the host's read gets (0..64)
+    bool drop = false;                      ///< a reply that never arrives (not for status reports)
+};
+
 /** How often the host called into the simulated hidapi since the last reset(). */
 struct SimCounters
 {
@@ -204,6 +214,11 @@ public:
 
     /** The next reply to this command reads as only this many bytes. */
     static void shortReplyNext (uint8_t command, int length);
+
+    /** Lets a test rewrite every answer before the host sees it: each reply as it is queued, each status report as
+        it is read (an empty function, as after reset(): none). It runs with the device's lock held and must not call
+        back into the device. */
+    static void setAnswerFilter (std::function<void (SimAnswer&)> filter);
 
     //==============================================================================
     /** Parses scenario text (see README.md) and schedules it relative to the sim time now; lines without a time run
