@@ -549,6 +549,48 @@ TEST_F (Transport, AStoppingEngineDoesNotWaitForTheNetwork)
     EXPECT_TRUE (engine->waitForThreadToExit (15000)) << "the engine stopped in the middle of its poll";
 }
 
+TEST_F (Transport, AStoppingEngineStopsWithinItsBoundWhileAReplyIsRead)
+{
+    // The costliest reply the JSON gate lets through (4 MB), and one of 160,000 member names that JUCE's reader
+    // once took 42 s over: the engine is asked to stop once the reply has arrived, while it reads it.
+    std::string manyNames = "{\"UID\":\"" + std::string (deviceUid) + "\"";
+    for (int i = 0; i < 160000; ++i)
+        manyNames += ",\"key" + std::to_string (i) + "\":1";
+    manyNames += "}";
+
+    const std::string replies[] { test::costliestAcceptedReply (deviceUid, 4 * 1024 * 1024 - 1024), manyNames };
+
+    for (auto& reply : replies)
+    {
+        SCOPED_TRACE (reply.size());
+        TearDown();
+        SetUp();
+
+        RawServer raw;
+        std::atomic<bool> sent { false };
+        raw.server.Post ("/device/", [&] (const httplib::Request&, httplib::Response& res)
+        {
+            res.set_content_provider (reply.size(), "application/json",
+                                      [&] (size_t offset, size_t length, httplib::DataSink& sink)
+                                      {
+                                          sink.write (reply.data() + offset, length);
+                                          if (offset + length >= reply.size())
+                                              sent = true;
+                                          return true;
+                                      });
+        });
+        raw.start();
+
+        SimDevice::plug();
+        startEngine (raw.url());
+        ASSERT_TRUE (test::waitUntil ([&] { return sent.load(); }, generousWaitMs));
+
+        engine->signalThreadShouldExit();
+        engine->notify();
+        EXPECT_TRUE (engine->waitForThreadToExit (OlvoThread::stopTimeoutMs)) << "stopped without being killed";
+    }
+}
+
 TEST_F (Transport, BytesThatAreNotTextDoNotBreakTheReplyPath)
 {
     RawServer raw;
