@@ -45,7 +45,7 @@ struct JsonGate
         numberTooLong       ///< a number whose integer part or exponent JUCE's reader would overflow on
     };
 
-    /** Checks the UTF-8 text of one JSON value (any value: an object, an array or a scalar). */
+    /** Checks the UTF-8 text of one JSON object or array (JUCE's reader takes nothing else at the top). */
     static Verdict check (const char* utf8, size_t numBytes);
 
     JsonGate() = delete;

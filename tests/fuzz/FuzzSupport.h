@@ -32,13 +32,20 @@ private:
     std::atomic<int64_t> now { 1700000000000 };
 };
 
-/** The clock of this process, installed into the engine and the simulated device. */
-inline InstantClock& installInstantClock()
+/** The clock of this process. */
+inline InstantClock& instantClock()
 {
     static InstantClock clock;
-    setClock (&clock);
-    sim::SimDevice::setClock ([] { return clock.nowMs(); });
     return clock;
+}
+
+/** For LLVMFuzzerInitialize: the instant clock in the engine and the simulated device, and JUCE's leak counter for
+    DynamicObject made first, so that it outlives the objects the engines keep until exit. */
+inline void initialise()
+{
+    juce::var first (new juce::DynamicObject());
+    setClock (&instantClock());
+    sim::SimDevice::setClock ([] { return instantClock().nowMs(); });
 }
 
 /** A broken property: libFuzzer keeps the input that led here. The line goes where the sanitizer's reports go, which
@@ -51,6 +58,13 @@ inline InstantClock& installInstantClock()
         std::fprintf (stderr, "%s\n", what);
 
     std::abort();
+}
+
+/** The engine never breaks the device's protocol. */
+inline void failOnViolation()
+{
+    if (sim::SimDevice::violationCount() != 0)
+        fail (("the device saw a protocol violation: " + sim::SimDevice::violations()[0]).c_str());
 }
 
 /** A fresh simulated device (unplugged) and no device open in the device layer. */

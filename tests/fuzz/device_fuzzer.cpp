@@ -67,23 +67,20 @@ namespace
         if (engine.syncStep < 0 || engine.syncStep > 9)
             fuzz::fail ("the sync step left 0..9");
 
-        if (SimDevice::violationCount() != 0)
-            fuzz::fail (("the device saw a protocol violation: " + SimDevice::violations()[0]).c_str());
+        fuzz::failOnViolation();
     }
 }
 
 extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
-    // JUCE's leak counter for DynamicObject must outlive the objects the engines keep until exit.
-    juce::var first (new juce::DynamicObject());
-    fuzz::installInstantClock();
+    fuzz::initialise();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in (data, size);
-    auto& clock = fuzz::installInstantClock();
+    auto& clock = fuzz::instantClock();
 
     fuzz::freshDevice();
     SimDevice::setFirmwareVersion (1, in.ConsumeIntegralInRange (0, 3), in.ConsumeIntegralInRange (0, 20));

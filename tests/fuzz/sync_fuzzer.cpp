@@ -242,9 +242,7 @@ namespace
 
 extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
-    // JUCE's leak counter for DynamicObject must outlive the objects the engines keep until exit.
-    juce::var first (new juce::DynamicObject());
-    fuzz::installInstantClock();
+    fuzz::initialise();
     return 0;
 }
 
@@ -315,8 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     engine.syncStep = 0;
     engine.slotErasingStep();
 
-    if (SimDevice::violationCount() != 0)
-        fuzz::fail (("the device saw a protocol violation: " + SimDevice::violations()[0]).c_str());
+    fuzz::failOnViolation();
 
     device_close();
     return 0;
