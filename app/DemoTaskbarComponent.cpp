@@ -4,35 +4,65 @@
 #include "look/Palette.h"
 #include "mainwindow/AppGlobals.h"
 #include "platform/ApplicationServices.h"
+#include "platform/MenuBarHost.h"
 
 namespace olvo
 {
 
+//==============================================================================
+/** Docks the icon again until the tray has given it its full width: a tray busy with the first request can leave
+    the icon 1 pixel wide, or leave its window to the window manager, which takes it for a top-level window. */
+class DemoTaskbarComponent::Docking : private juce::Timer
+{
+public:
+    explicit Docking (DemoTaskbarComponent& iconToDock) : icon (iconToDock) { startTimer (300); }
+    ~Docking() override { stopTimer(); }
+
+private:
+    void timerCallback() override
+    {
+        if (platform::dockedIconWidth (icon.getWindowHandle()) >= iconSize || ++attempts > maxAttempts)
+        {
+            stopTimer();
+            return;
+        }
+
+        icon.dock();
+    }
+
+    static constexpr int maxAttempts = 10;
+    DemoTaskbarComponent& icon;
+    int attempts = 0;
+};
+
+//==============================================================================
 DemoTaskbarComponent::DemoTaskbarComponent()
 {
     setMenuColours (menuLookAndFeel);
 
-    const auto colourImage = juce::ImageCache::getFromMemory (BinaryData::trayIconColour_png,
-                                                              BinaryData::trayIconColour_pngSize);
-    const auto templateImage = juce::ImageCache::getFromMemory (BinaryData::trayIconTemplate_png,
-                                                                BinaryData::trayIconTemplate_pngSize);
-
-    // X11 trays dock the icon at the size its window has when it asks; a dock request sent before the message loop
-    // has mapped anything leaves a 1-pixel-wide icon or none, so the icon asks again once the loop runs.
-    setSize (22, 22);
-    setIconImage (colourImage, templateImage);
+    dock();
     setIconTooltip ("OlvoAssistant App");
 
-    juce::MessageManager::callAsync ([safe = juce::Component::SafePointer<DemoTaskbarComponent> (this),
-                                      colourImage, templateImage]
-    {
-        if (safe != nullptr)
-            safe->setIconImage (colourImage, templateImage);
-    });
+    docking = std::make_unique<Docking> (*this);
+}
+
+void DemoTaskbarComponent::dock()
+{
+    // The tray gives the icon the size its window asks for when it docks it (a tray may have shrunk it since).
+    setSize (iconSize, iconSize);
+
+    if (! isOnDesktop())
+        addToDesktop (0);
+
+    platform::setTrayIconSizeHints (getWindowHandle(), getWidth(), getHeight());
+    setIconImage (juce::ImageCache::getFromMemory (BinaryData::trayIconColour_png, BinaryData::trayIconColour_pngSize),
+                  juce::ImageCache::getFromMemory (BinaryData::trayIconTemplate_png,
+                                                   BinaryData::trayIconTemplate_pngSize));
 }
 
 DemoTaskbarComponent::~DemoTaskbarComponent()
 {
+    docking.reset();
     stopTimer();
     juce::PopupMenu::dismissAllActiveMenus();   // an open menu uses our look-and-feel
 }

@@ -20,6 +20,9 @@ class DemoTaskbarComponent : public juce::SystemTrayIconComponent,
                              private juce::Timer
 {
 public:
+    /** The icon's side in pixels. */
+    static constexpr int iconSize = 22;
+
     /** The menu's item ids. */
     enum MenuItem { showItem = 1, quitItem = 2 };
 
@@ -43,7 +46,12 @@ private:
     void timerCallback() override;
     static void menuClosed (int result, DemoTaskbarComponent* icon);
 
+    /** Asks the tray to dock the icon. */
+    void dock();
+
+    class Docking;
     MyCustomLookAndFeel menuLookAndFeel;
+    std::unique_ptr<Docking> docking;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DemoTaskbarComponent)
 };

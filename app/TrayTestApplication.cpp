@@ -54,14 +54,17 @@ TrayTestApplication::MainWindow::MainWindow (const juce::String& name, MainCompo
     : juce::DocumentWindow (name,
                             juce::Desktop::getInstance().getDefaultLookAndFeel()
                                 .findColour (juce::ResizableWindow::backgroundColourId),
-                            juce::DocumentWindow::closeButton, true)
+                            juce::DocumentWindow::closeButton, false)
 {
+    // Switching to the native title bar re-creates a window already on the desktop and raises it, which on X11 maps
+    // it: the window goes on the desktop once it has its title bar, and stays unmapped until it is shown.
     setUsingNativeTitleBar (true);
     setResizable (true, false);
     setResizeLimits (300, 200, 2400, 1600);
     getConstrainer()->setFixedAspectRatio (1.5);
     setContentOwned (new MainComponent (std::move (options)), true);
     centreWithSize (getWidth(), getHeight());
+    addToDesktop();
 }
 
 TrayTestApplication::MainWindow::~MainWindow()

@@ -17,5 +17,5 @@ target_include_directories (olvo_hidapi_headers INTERFACE ${HIDAPI_INCLUDE_DIRS}
 
 # The GUI's platform layer asks the X server whether a system tray is there before it docks the icon.
 if (OLVO_BUILD_GUI)
-    pkg_check_modules (X11 REQUIRED IMPORTED_TARGET x11)
+    pkg_check_modules (X11 REQUIRED IMPORTED_TARGET x11 xcb)
 endif()
