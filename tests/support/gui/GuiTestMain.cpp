@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sys/prctl.h>
 
 namespace
 {
@@ -27,7 +29,10 @@ int main (int argc, char** argv)
     juce::JUCEApplicationBase::createInstance = &noApplication;
 
     if (argc >= 2 && std::strcmp (argv[1], "--juce-gtkwebkitfork-child") == 0)
+    {
+        prctl (PR_SET_PDEATHSIG, SIGTERM);   // a test that dies takes its helper with it
         return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+    }
 
     if (argc >= 3 && std::strcmp (argv[1], "--olvo-test-child") == 0)
     {
