@@ -11,7 +11,36 @@ int updatingIconAngle = 0;
 
 namespace
 {
-    juce::Image icon (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); }
+    struct StatusLook
+    {
+        int status;
+        const char* text;
+        const char* icon;
+        int iconSize;
+    };
+
+    // "Updating" gets its step appended; a status not in the table shows as INVALID with the error icon.
+    const StatusLook statusLooks[] {
+        { SyncStatus::noDevice, "No Device", BinaryData::statusNoDevice_png, BinaryData::statusNoDevice_pngSize },
+        { SyncStatus::connecting, "Connecting", BinaryData::statusConnecting_png, BinaryData::statusConnecting_pngSize },
+        { SyncStatus::noConnection, "No Connection", BinaryData::statusNoConnection_png,
+          BinaryData::statusNoConnection_pngSize },
+        { SyncStatus::updating, "Updating (", BinaryData::statusUpdating_png, BinaryData::statusUpdating_pngSize },
+        { SyncStatus::unknownDevice, "Unknown Device", BinaryData::statusUnknownDevice_png,
+          BinaryData::statusUnknownDevice_pngSize },
+        { SyncStatus::error, "ERROR", BinaryData::statusError_png, BinaryData::statusError_pngSize },
+        { SyncStatus::upToDate, "Up to Date", BinaryData::statusUpToDate_png, BinaryData::statusUpToDate_pngSize },
+    };
+
+    const StatusLook invalidLook { -1, "INVALID", BinaryData::statusError_png, BinaryData::statusError_pngSize };
+
+    const StatusLook& lookOf (int status)
+    {
+        for (const auto& look : statusLooks)
+            if (look.status == status)
+                return look;
+        return invalidLook;
+    }
 }
 
 NetDisplay::NetDisplay()
@@ -27,46 +56,14 @@ void NetDisplay::setState (int status, int step)
     if (status == currentStatus && currentStatus != SyncStatus::updating)
         return;
 
-    currentStatus = status;
-    juce::String text;
-    juce::Image image;
+    const auto& look = lookOf (status);
+    currentStatus = look.status;
 
-    switch (status)
-    {
-        case SyncStatus::noDevice:
-            text = "No Device";
-            image = icon (BinaryData::statusNoDevice_png, BinaryData::statusNoDevice_pngSize);
-            break;
-        case SyncStatus::connecting:
-            text = "Connecting";
-            image = icon (BinaryData::statusConnecting_png, BinaryData::statusConnecting_pngSize);
-            break;
-        case SyncStatus::noConnection:
-            text = "No Connection";
-            image = icon (BinaryData::statusNoConnection_png, BinaryData::statusNoConnection_pngSize);
-            break;
-        case SyncStatus::updating:
-            text = "Updating (" + juce::String (step) + ")";
-            image = icon (BinaryData::statusUpdating_png, BinaryData::statusUpdating_pngSize);
-            break;
-        case SyncStatus::unknownDevice:
-            text = "Unknown Device";
-            image = icon (BinaryData::statusUnknownDevice_png, BinaryData::statusUnknownDevice_pngSize);
-            break;
-        case SyncStatus::error:
-            text = "ERROR";
-            image = icon (BinaryData::statusError_png, BinaryData::statusError_pngSize);
-            break;
-        case SyncStatus::upToDate:
-            text = "Up to Date";
-            image = icon (BinaryData::statusUpToDate_png, BinaryData::statusUpToDate_pngSize);
-            break;
-        default:
-            text = "INVALID";
-            image = icon (BinaryData::statusError_png, BinaryData::statusError_pngSize);
-            currentStatus = -1;
-            break;
-    }
+    juce::String text (look.text);
+    if (currentStatus == SyncStatus::updating)
+        text << step << ")";
+
+    const auto image = juce::ImageCache::getFromMemory (look.icon, look.iconSize);
 
     statusLabel.setText (text, juce::dontSendNotification);
 

@@ -50,6 +50,16 @@ namespace
         PublishedFonts published { regular, light, bold };
     };
 
+    /** A model with the window's look, as the main window sets its lists up. */
+    template <typename Model>
+    struct Styled : public WindowLook
+    {
+        Styled() { model.setLookAndFeel (&lf); }
+        ~Styled() { model.setLookAndFeel (nullptr); }
+
+        Model model;
+    };
+
     int widthOf (const juce::Font& font, float height, const juce::String& text)
     {
         return (int) std::ceil (font.withHeight (height).getStringWidthFloat (text));
@@ -59,9 +69,8 @@ namespace
 //==============================================================================
 TEST (CollectionModel, ARowWithoutDetailShowsTheNameAlone)
 {
-    WindowLook look;
-    CollectionModel model;
-    model.setLookAndFeel (&look.lf);
+    Styled<CollectionModel> look;
+    auto& model = look.model;
     model.names = { "Relax", "Focus" };
     model.details = { "", "Morning" };   // details may also be shorter than names
 
@@ -74,14 +83,12 @@ TEST (CollectionModel, ARowWithoutDetailShowsTheNameAlone)
     const auto last = lastColumnDiffering (image, background);
     EXPECT_LE (last, 4 + nameWidth);                                  // no colon after it
     EXPECT_GE (last, 4 + nameWidth - 4);
-    model.setLookAndFeel (nullptr);
 }
 
 TEST (CollectionModel, ADetailFollowsTheMeasuredNameInTheLightFace)
 {
-    WindowLook look;
-    CollectionModel model;
-    model.setLookAndFeel (&look.lf);
+    Styled<CollectionModel> look;
+    auto& model = look.model;
     model.names = { "Relax" };
     model.details = { "X" };
 
@@ -95,14 +102,12 @@ TEST (CollectionModel, ADetailFollowsTheMeasuredNameInTheLightFace)
     const auto detailStart = test::firstColumnDiffering (image, background, 4 + nameWidth + 1, 300, 0, 20);
     EXPECT_GE (detailStart, 4 + nameWidth + (int) spaces - 1);
     EXPECT_LE (detailStart, 4 + nameWidth + (int) spaces + 4);
-    model.setLookAndFeel (nullptr);
 }
 
 TEST (CollectionModel, ANameTooWideIsCutAndLeavesNoRoomForItsDetail)
 {
-    WindowLook look;
-    CollectionModel model;
-    model.setLookAndFeel (&look.lf);
+    Styled<CollectionModel> look;
+    auto& model = look.model;
     model.names = { "A program name far wider than its row" };
     model.details = { "DETAIL" };
 
@@ -112,14 +117,12 @@ TEST (CollectionModel, ANameTooWideIsCutAndLeavesNoRoomForItsDetail)
 
     EXPECT_LE (lastColumnDiffering (withDetail, background), 120 - 2);
     EXPECT_LE (lastColumnDiffering (withDetail, background), lastColumnDiffering (withoutDetail, background) + 2);
-    model.setLookAndFeel (nullptr);
 }
 
 TEST (CollectionModel, SelectedRowsGetTheirColourAndRowsPastTheEndOnlyABackground)
 {
-    WindowLook look;
-    CollectionModel model;
-    model.setLookAndFeel (&look.lf);
+    Styled<CollectionModel> look;
+    auto& model = look.model;
     model.names = { "Relax" };
     EXPECT_EQ (model.selectedRowColour, juce::Colours::lightblue);
     model.selectedRowColour = juce::Colour (0xffffb3b3);
@@ -129,7 +132,6 @@ TEST (CollectionModel, SelectedRowsGetTheirColourAndRowsPastTheEndOnlyABackgroun
 
     const auto past = paintRow (model, 3, 100, 20, true);
     EXPECT_EQ (test::firstColumnDiffering (past, juce::Colour (0xffffb3b3), 0, 100, 0, 20, 0), -1);
-    model.setLookAndFeel (nullptr);
 }
 
 TEST (ListModels, ClicksAreLatchedUntilTheOwnerClearsThem)
@@ -157,9 +159,8 @@ TEST (ListModels, ClicksAreLatchedUntilTheOwnerClearsThem)
 //==============================================================================
 TEST (RegimenModel, AThumbnailFitsTheRowAndTheNameFollowsIt)
 {
-    WindowLook look;
-    RegimenModel model;
-    model.setLookAndFeel (&look.lf);
+    Styled<RegimenModel> look;
+    auto& model = look.model;
 
     juce::Image thumbnail (juce::Image::ARGB, 100, 50, true);
     thumbnail.clear (thumbnail.getBounds(), juce::Colours::red);
@@ -177,14 +178,12 @@ TEST (RegimenModel, AThumbnailFitsTheRowAndTheNameFollowsIt)
     EXPECT_LE (textStart, 56);
     for (int y : { 1, 13, 25 })
         EXPECT_FALSE (test::near (image.getPixelAt (51, y), juce::Colours::red, 60)) << "50 wide, from x = 1";
-    model.setLookAndFeel (nullptr);
 }
 
 TEST (RegimenModel, WithoutAUsableThumbnailTheNameStartsAtTheLeft)
 {
-    WindowLook look;
-    RegimenModel model;
-    model.setLookAndFeel (&look.lf);
+    Styled<RegimenModel> look;
+    auto& model = look.model;
     model.images.add (juce::Image());
     model.images.add (juce::Image (juce::Image::ARGB, 40, 1, true));
     model.names = { "W", "W" };
@@ -195,14 +194,12 @@ TEST (RegimenModel, WithoutAUsableThumbnailTheNameStartsAtTheLeft)
         EXPECT_GE (start, 1) << row;
         EXPECT_LE (start, 5) << row;
     }
-    model.setLookAndFeel (nullptr);
 }
 
 TEST (RegimenModel, TheSelectedRowKeepsItsBackgroundAndGetsALightBlueFrame)
 {
-    WindowLook look;
-    RegimenModel model;
-    model.setLookAndFeel (&look.lf);
+    Styled<RegimenModel> look;
+    auto& model = look.model;
     model.images.add (juce::Image());
     model.names.add ("");
 
@@ -217,7 +214,6 @@ TEST (RegimenModel, TheSelectedRowKeepsItsBackgroundAndGetsALightBlueFrame)
     model.names.add ("more names than images");
     const auto past = paintRow (model, 1, 100, 27, true);
     EXPECT_EQ (test::firstColumnDiffering (past, background, 0, 100, 0, 27, 0), -1);
-    model.setLookAndFeel (nullptr);
 }
 
 } // namespace olvo
