@@ -26,7 +26,13 @@ namespace
     const Colour orange { 0xffe8903e };
     const Colour white { juce::Colours::white };
 
-    juce::Font boldFace, regularFace;
+    /** The faces the glyphs are drawn in, loaded in main. */
+    struct Faces
+    {
+        juce::Font regular, bold;
+    };
+
+    const Faces* faces = nullptr;
 
     juce::Font loadFace (const juce::File& file)
     {
@@ -78,7 +84,7 @@ namespace
         const auto s = area.getWidth();
         g.setColour (ringBlue);
         g.drawEllipse (area.reduced (0.07f * s), 0.09f * s);
-        drawGlyph (g, glyph, area, 0.62f * s, grey, boldFace);
+        drawGlyph (g, glyph, area, 0.62f * s, grey, faces->bold);
     }
 
     /** A plug seen from the side, centred on x: body, two prongs, cable. */
@@ -214,12 +220,12 @@ namespace
                 {
                     g.setColour (orange);
                     g.drawRoundedRectangle (0.26f * s, 0.1f * s, 0.48f * s, 0.8f * s, 0.08f * s, 0.06f * s);
-                    drawGlyph (g, "?", { 0.0f, 0.0f, s, s }, 0.52f * s, orange, boldFace);
+                    drawGlyph (g, "?", { 0.0f, 0.0f, s, s }, 0.52f * s, orange, faces->bold);
                 } },
             { "statusError.png", 200, 200, [] (Graphics& g, float s, float)
                 {
                     drawDisc (g, s, red);
-                    drawGlyph (g, "!", { 0.0f, 0.0f, s, s }, 0.7f * s, white, boldFace);
+                    drawGlyph (g, "!", { 0.0f, 0.0f, s, s }, 0.7f * s, white, faces->bold);
                 } },
             { "statusUpToDate.png", 200, 200, [] (Graphics& g, float s, float)
                 {
@@ -236,7 +242,7 @@ namespace
                 {
                     drawMark (g, { 0.0f, 0.0f, h, h }, markBlue);
                     g.setColour (Colour (0xff3c4a50));
-                    g.setFont (regularFace.withHeight (0.56f * h));
+                    g.setFont (faces->regular.withHeight (0.56f * h));
                     g.drawText ("Olvo Assistant", Rectangle<float> (1.1f * h, 0.0f, w - 1.1f * h, h),
                                 juce::Justification::centredLeft, false);
                 } },
@@ -294,14 +300,17 @@ int main (int argc, char* argv[])
     const juce::File outputFolder (juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]));
     const juce::File fontFolder (juce::File::getCurrentWorkingDirectory().getChildFile (argv[2]));
 
-    boldFace = loadFace (fontFolder.getChildFile ("SourceSansPro-Bold.otf"));
-    regularFace = loadFace (fontFolder.getChildFile ("SourceSansPro-Regular.otf"));
-    if (boldFace.getTypefacePtr() == nullptr || regularFace.getTypefacePtr() == nullptr
-        || boldFace.getStringWidthFloat ("?") <= 0.0f)
+    const auto fontsPresent = fontFolder.getChildFile ("SourceSansPro-Bold.otf").existsAsFile()
+                              && fontFolder.getChildFile ("SourceSansPro-Regular.otf").existsAsFile();
+    if (! fontsPresent)   // (the set-up fetches them, checked)
     {
         std::fprintf (stderr, "olvo-artwork: cannot load the fonts from %s\n", fontFolder.getFullPathName().toRawUTF8());
         return 1;
     }
+
+    auto loaded = std::make_unique<Faces> (Faces { loadFace (fontFolder.getChildFile ("SourceSansPro-Regular.otf")),
+                                                   loadFace (fontFolder.getChildFile ("SourceSansPro-Bold.otf")) });
+    faces = loaded.get();
 
     if (! outputFolder.createDirectory())
     {
@@ -324,7 +333,8 @@ int main (int argc, char* argv[])
         }
     }
 
-    boldFace = {};
-    regularFace = {};
+    faces = nullptr;
+    loaded.reset();
+    juce::DeletedAtShutdown::deleteAll();   // JUCE's typeface cache
     return 0;
 }

@@ -160,9 +160,11 @@ XSession::XSession (bool withTrayHost)
     setenv ("DISPLAY", (":" + number).c_str(), 1);
 
     servers.push_back (std::make_unique<Process> (std::vector<std::string> { "openbox", "--sm-disable" }));
+    auto& openbox = *servers.back();
     if (! waitFor ([] { return run ({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" }).find ("window id") != std::string::npos; }))
     {
-        problem = "openbox did not start";
+        problem = std::string ("openbox did not start") + (openbox.isRunning() ? "" : " (it ended)") + ": "
+                  + openbox.output() + " / " + run ({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" });
         return;
     }
 

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace olvo::test
@@ -20,13 +21,33 @@ namespace
 
     std::vector<std::string> mainWindows() { return XSession::visibleWindows ({ "--name", "^OlvoAssistant$" }); }
 
-    /** The docked icon: the application's visible 22 x 22 window. */
-    std::string iconWindow()
+    /** The application's visible 22 x 22 window (the icon), and where it is. */
+    std::string iconWindow (int* x = nullptr, int* y = nullptr)
     {
         for (const auto& id : XSession::visibleWindows ({ "--class", "^OlvoAssistant$" }))
-            if (XSession::run ({ "xdotool", "getwindowgeometry", id }).find ("Geometry: 22x22") != std::string::npos)
+        {
+            std::istringstream geometry (XSession::run ({ "xdotool", "getwindowgeometry", "--shell", id }));
+            std::map<std::string, int> values;
+            for (std::string line; std::getline (geometry, line);)
+                if (const auto eq = line.find ('='); eq != std::string::npos)
+                    values[line.substr (0, eq)] = std::atoi (line.substr (eq + 1).c_str());
+
+            if (values["WIDTH"] == 22 && values["HEIGHT"] == 22)
+            {
+                if (x != nullptr) *x = values["X"];
+                if (y != nullptr) *y = values["Y"];
                 return id;
+            }
+        }
         return {};
+    }
+
+    /** The icon once docked in trayer's panel (top right of the 1280-wide screen), not in a window manager's frame. */
+    std::string dockedIcon()
+    {
+        int x = 0, y = 0;
+        const auto id = iconWindow (&x, &y);
+        return x >= 1200 && y < 24 ? id : std::string();
     }
 
     int count (const std::string& text, const std::string& part)
@@ -37,18 +58,23 @@ namespace
         return n;
     }
 
-    /** Clicks the icon, waits for its menu and clicks the item at the given fraction of the menu's height. */
+    std::string openMenu()
+    {
+        const auto menus = XSession::visibleWindows ({ "--name", "^menu$" });
+        return menus.empty() ? std::string() : menus.front();
+    }
+
+    /** Clicks the icon (again, as a user would, when no menu came), waits for its menu and clicks the item at the
+        given fraction of the menu's height (again while the menu stays open). */
     ::testing::AssertionResult chooseFromMenu (const std::string& icon, double itemCentre)
     {
-        XSession::run ({ "xdotool", "mousemove", "--window", icon, "11", "11", "click", "1" });
-
         std::string menu;
-        if (! XSession::waitFor ([&]
-            {
-                const auto menus = XSession::visibleWindows ({ "--name", "^menu$" });
-                menu = menus.empty() ? std::string() : menus.front();
-                return ! menu.empty();
-            }, 5000))
+        for (int click = 0; click < 3 && menu.empty(); ++click)
+        {
+            XSession::run ({ "xdotool", "mousemove", "--window", icon, "11", "11", "click", "1" });
+            XSession::waitFor ([&] { menu = openMenu(); return ! menu.empty(); }, 5000);
+        }
+        if (menu.empty())
             return ::testing::AssertionFailure() << "no menu opened";
 
         std::istringstream geometry (XSession::run ({ "xdotool", "getwindowgeometry", "--shell", menu }));
@@ -64,9 +90,14 @@ namespace
         // A JUCE menu ignores a release that comes right after it opened (it takes it for the opening click).
         const auto x = std::to_string (width / 2), y = std::to_string ((int) (height * itemCentre));
         XSession::run ({ "xdotool", "mousemove", "--window", menu, x, y });
-        XSession::sleepMs (500);
-        XSession::run ({ "xdotool", "mousemove", "--window", menu, x, y, "click", "1" });
-        return ::testing::AssertionSuccess();
+        for (int click = 0; click < 3; ++click)
+        {
+            XSession::sleepMs (500);
+            XSession::run ({ "xdotool", "mousemove", "--window", menu, x, y, "click", "1" });
+            if (XSession::waitFor ([] { return openMenu().empty(); }, 3000))
+                return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "the menu stayed open";
     }
 
     /** The child processes of parent with the given argument. */
@@ -123,11 +154,11 @@ namespace
 TEST (RealProgram, WithATrayHostItStartsHiddenShowsFromItsMenuHidesOnCloseAndQuitsWithStatusOne)
 {
     const XSession session (true);
-    ASSERT_EQ (session.failure(), "");
+    ASSERT_EQ (session.failure(), "") << session.failure();
 
     auto app = startProgram();
     std::string icon;
-    ASSERT_TRUE (XSession::waitFor ([&] { icon = iconWindow(); return ! icon.empty(); }, 20000))
+    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
         << "no icon docked\n" << app->output();
     EXPECT_TRUE (mainWindows().empty()) << "the window stays hidden at start";
 
@@ -138,7 +169,7 @@ TEST (RealProgram, WithATrayHostItStartsHiddenShowsFromItsMenuHidesOnCloseAndQui
     XSession::run ({ "wmctrl", "-i", "-c", mainWindows().front() });
     EXPECT_TRUE (XSession::waitFor ([] { return mainWindows().empty(); })) << "close did not hide the window";
     EXPECT_TRUE (app->isRunning());
-    EXPECT_EQ (iconWindow(), icon);
+    EXPECT_EQ (dockedIcon(), icon);
 
     const auto helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
     EXPECT_EQ (helpers.size(), 1u) << "the web view's helper runs";
@@ -160,7 +191,7 @@ TEST (RealProgram, WithATrayHostItStartsHiddenShowsFromItsMenuHidesOnCloseAndQui
 TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
 {
     const XSession session (false);
-    ASSERT_EQ (session.failure(), "");
+    ASSERT_EQ (session.failure(), "") << session.failure();
 
     auto app = startProgram();
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
@@ -182,7 +213,7 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
 
     // An interrupt quits normally: the window (and with it the worker) is deleted before JUCE goes.
     app->sendSignal (SIGINT);
-    ASSERT_TRUE (app->waitForExit (10000)) << "no exit after an interrupt";
+    ASSERT_TRUE (app->waitForExit (30000)) << "no exit after an interrupt";
     EXPECT_EQ (app->exitStatus(), 0);
     EXPECT_EQ (count (app->output(), "No system tray"), 1) << app->output();
 }
@@ -190,7 +221,7 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
 TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
 {
     const XSession session (false);
-    ASSERT_EQ (session.failure(), "");
+    ASSERT_EQ (session.failure(), "") << session.failure();
 
     auto first = startProgram();
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
@@ -206,7 +237,7 @@ TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
     EXPECT_EQ (mainWindows().size(), 1u);
 
     first->sendSignal (SIGINT);
-    EXPECT_TRUE (first->waitForExit (10000));
+    EXPECT_TRUE (first->waitForExit (30000));
 }
 
 } // namespace olvo::test
