@@ -30,7 +30,7 @@ private:
         icon.dock();
     }
 
-    static constexpr int maxAttempts = 10;
+    static constexpr int maxAttempts = 20;
     DemoTaskbarComponent& icon;
     int attempts = 0;
 };
