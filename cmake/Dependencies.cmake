@@ -17,3 +17,8 @@ endif()
 # hidapi's header alone: the engine calls its C functions and the executable decides who provides them.
 add_library (olvo_hidapi_headers INTERFACE)
 target_include_directories (olvo_hidapi_headers INTERFACE ${HIDAPI_INCLUDE_DIRS})
+
+# The GUI's platform layer asks the X server whether a system tray is there before it docks the icon.
+if (OLVO_BUILD_GUI)
+    pkg_check_modules (X11 REQUIRED IMPORTED_TARGET x11 xcb)
+endif()

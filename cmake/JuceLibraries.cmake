@@ -1,21 +1,19 @@
-# JUCE's modules are compiled once per set into a static library that every executable links, instead of once per
-# target. The consumers get the modules' include directories and the same compile definitions, so that every
-# translation unit sees one JUCE configuration.
-function (olvo_add_juce_library name)
-    cmake_parse_arguments (ARG "" "" "MODULES;DEFINITIONS;LINK" ${ARGN})
-    add_library (${name} STATIC)
-    target_link_libraries (${name} PRIVATE ${ARG_MODULES} juce::juce_recommended_config_flags)
-    target_compile_definitions (${name} PUBLIC ${ARG_DEFINITIONS})
-    foreach (module IN LISTS ARG_MODULES)
-        target_include_directories (${name} SYSTEM INTERFACE
-            $<TARGET_PROPERTY:${module},INTERFACE_INCLUDE_DIRECTORIES>)
-        target_compile_definitions (${name} INTERFACE
-            $<TARGET_PROPERTY:${module},INTERFACE_COMPILE_DEFINITIONS>)
-    endforeach()
-    target_link_libraries (${name} PUBLIC ${ARG_LINK} Threads::Threads ${CMAKE_DL_LIBS})
-endfunction()
+# JUCE's modules are compiled once per set into a static library, instead of once per target. There are two sets:
+#
+#   olvo_juce_core  juce_core, juce_events: the command-line tools, the local web API and the engine's tests;
+#   olvo_juce_gui   the same two and the GUI modules (data structures, graphics, widgets, tray icon, web view):
+#                   the application, the artwork generator and the GUI tests.
+#
+# A program links one of them at most: juce_core compiled twice into one program would break the one-definition
+# rule. So our own libraries (engine, look, platform, ...) never link either: they get JUCE's headers and definitions
+# through olvo_juce_core_headers or olvo_juce_gui_headers, and each executable picks its JUCE library.
+# olvo_check_juce_links (called at the end of the top-level CMakeLists) enforces that.
+#
+# The definitions of juce_core and juce_events come from one place (olvo_juce_core_headers) for both sets, so the
+# engine, compiled against the core headers, sees the same JUCE core as the GUI library it may be linked with. The
+# GUI set only adds what the core modules' headers never read (the GUI modules' availability, the web browser).
 
-set (OLVO_JUCE_COMMON_DEFINITIONS
+set (OLVO_JUCE_CORE_DEFINITIONS
     JUCE_STANDALONE_APPLICATION=1
     JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
     JUCE_USE_CURL=1
@@ -23,8 +21,97 @@ set (OLVO_JUCE_COMMON_DEFINITIONS
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0)
 
-# Engine, simulated web API and command-line tools: no GUI modules.
+set (OLVO_JUCE_GUI_DEFINITIONS
+    JUCE_WEB_BROWSER=1)
+
+# An interface target with the include directories and definitions of some JUCE modules (nothing compiled).
+function (olvo_add_juce_headers name)
+    cmake_parse_arguments (ARG "" "" "MODULES;DEFINITIONS;LINK" ${ARGN})
+    add_library (${name} INTERFACE)
+    target_compile_definitions (${name} INTERFACE ${ARG_DEFINITIONS})
+    foreach (module IN LISTS ARG_MODULES)
+        target_include_directories (${name} SYSTEM INTERFACE
+            $<TARGET_PROPERTY:${module},INTERFACE_INCLUDE_DIRECTORIES>)
+        target_compile_definitions (${name} INTERFACE
+            $<TARGET_PROPERTY:${module},INTERFACE_COMPILE_DEFINITIONS>)
+    endforeach()
+    target_link_libraries (${name} INTERFACE ${ARG_LINK})
+endfunction()
+
+# The static library that compiles the modules; its consumers get the headers target and the system libraries.
+function (olvo_add_juce_library name)
+    cmake_parse_arguments (ARG "" "" "MODULES;HEADERS;LINK" ${ARGN})
+    add_library (${name} STATIC)
+    target_link_libraries (${name} PRIVATE ${ARG_MODULES} juce::juce_recommended_config_flags)
+    target_link_libraries (${name} PUBLIC ${ARG_HEADERS} ${ARG_LINK} Threads::Threads ${CMAKE_DL_LIBS})
+    set_property (GLOBAL APPEND PROPERTY OLVO_JUCE_LIBRARIES ${name})
+endfunction()
+
+set (OLVO_JUCE_CORE_MODULES juce::juce_core juce::juce_events)
+set (OLVO_JUCE_GUI_MODULES ${OLVO_JUCE_CORE_MODULES}
+    juce::juce_data_structures juce::juce_graphics juce::juce_gui_basics juce::juce_gui_extra)
+
+olvo_add_juce_headers (olvo_juce_core_headers
+    MODULES ${OLVO_JUCE_CORE_MODULES}
+    DEFINITIONS ${OLVO_JUCE_CORE_DEFINITIONS})
+
 olvo_add_juce_library (olvo_juce_core
-    MODULES juce::juce_core juce::juce_events
-    DEFINITIONS ${OLVO_JUCE_COMMON_DEFINITIONS} JUCE_WEB_BROWSER=0
+    MODULES ${OLVO_JUCE_CORE_MODULES}
+    HEADERS olvo_juce_core_headers
     LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS)
+
+if (OLVO_BUILD_GUI)
+    olvo_add_juce_headers (olvo_juce_gui_headers
+        MODULES juce::juce_data_structures juce::juce_graphics juce::juce_gui_basics juce::juce_gui_extra
+        DEFINITIONS ${OLVO_JUCE_GUI_DEFINITIONS}
+        LINK olvo_juce_core_headers)
+
+    # Debian's JUCE uses the system libpng and libjpeg: without the image libraries the link fails.
+    olvo_add_juce_library (olvo_juce_gui
+        MODULES ${OLVO_JUCE_GUI_MODULES}
+        HEADERS olvo_juce_gui_headers
+        LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS juce::pkgconfig_JUCE_BROWSER_LINUX_DEPS
+             juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+endif()
+
+# Every executable links one JUCE library at most, directly; no library of ours links one.
+function (olvo_check_juce_links)
+    get_property (juceLibraries GLOBAL PROPERTY OLVO_JUCE_LIBRARIES)
+    set (pending ${PROJECT_SOURCE_DIR})
+    while (pending)
+        list (POP_FRONT pending dir)
+        get_property (subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+        list (APPEND pending ${subdirs})
+        get_property (targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+        foreach (target IN LISTS targets)
+            if (target IN_LIST juceLibraries)
+                continue()
+            endif()
+            get_target_property (type ${target} TYPE)
+            if (NOT type MATCHES "EXECUTABLE|LIBRARY")
+                continue()
+            endif()
+            set (links)
+            foreach (property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+                get_target_property (value ${target} ${property})
+                if (value)
+                    list (APPEND links ${value})
+                endif()
+            endforeach()
+            set (found)
+            foreach (library IN LISTS juceLibraries)
+                if (library IN_LIST links)
+                    list (APPEND found ${library})
+                endif()
+            endforeach()
+            list (LENGTH found count)
+            if (type STREQUAL "EXECUTABLE" AND count GREATER 1)
+                message (FATAL_ERROR "${target} must link one of ${juceLibraries} at most (it links: ${found})")
+            elseif (NOT type STREQUAL "EXECUTABLE" AND count GREATER 0)
+                message (FATAL_ERROR "${target} is a library and must not link ${found}: "
+                                     "link olvo_juce_core_headers or olvo_juce_gui_headers, and let the executable "
+                                     "pick its JUCE library")
+            endif()
+        endforeach()
+    endwhile()
+endfunction()

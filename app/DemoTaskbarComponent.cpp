@@ -1,0 +1,130 @@
+#include "DemoTaskbarComponent.h"
+
+#include "BinaryData.h"
+#include "look/Palette.h"
+#include "mainwindow/AppGlobals.h"
+#include "platform/ApplicationServices.h"
+#include "platform/MenuBarHost.h"
+
+namespace olvo
+{
+
+//==============================================================================
+/** Docks the icon again until the tray has given it its full width: a tray busy with the first request can leave
+    the icon 1 pixel wide, or leave its window to the window manager, which takes it for a top-level window. */
+class DemoTaskbarComponent::Docking : private juce::Timer
+{
+public:
+    explicit Docking (DemoTaskbarComponent& iconToDock) : icon (iconToDock) { startTimer (300); }
+    ~Docking() override { stopTimer(); }
+
+private:
+    void timerCallback() override
+    {
+        if (platform::dockedIconWidth (icon.getWindowHandle()) >= iconSize || ++attempts > maxAttempts)
+        {
+            stopTimer();
+            return;
+        }
+
+        icon.dock();
+    }
+
+    static constexpr int maxAttempts = 20;
+    DemoTaskbarComponent& icon;
+    int attempts = 0;
+};
+
+//==============================================================================
+DemoTaskbarComponent::DemoTaskbarComponent()
+{
+    setMenuColours (menuLookAndFeel);
+
+    dock();
+    setIconTooltip ("OlvoAssistant App");
+
+    docking = std::make_unique<Docking> (*this);
+}
+
+void DemoTaskbarComponent::dock()
+{
+    // The tray gives the icon the size its window asks for when it docks it (a tray may have shrunk it since).
+    setSize (iconSize, iconSize);
+
+    if (! isOnDesktop())
+        addToDesktop (0);
+
+    platform::setTrayIconSizeHints (getWindowHandle(), getWidth(), getHeight());
+    setIconImage (juce::ImageCache::getFromMemory (BinaryData::trayIconColour_png, BinaryData::trayIconColour_pngSize),
+                  juce::ImageCache::getFromMemory (BinaryData::trayIconTemplate_png,
+                                                   BinaryData::trayIconTemplate_pngSize));
+}
+
+DemoTaskbarComponent::~DemoTaskbarComponent()
+{
+    docking.reset();
+    stopTimer();
+    juce::PopupMenu::dismissAllActiveMenus();   // an open menu uses our look-and-feel
+}
+
+void DemoTaskbarComponent::mouseDown (const juce::MouseEvent&)
+{
+    // macOS activates the application here; on X11 there is nothing to do before the menu opens.
+    startTimer (50);
+}
+
+juce::PopupMenu DemoTaskbarComponent::createMenu()
+{
+    juce::PopupMenu menu;
+    menu.setLookAndFeel (&menuLookAndFeel);
+    menu.addItem (showItem, "Show OlvoAssistant", true, false);
+    menu.addItem (quitItem, "Quit OlvoAssistant", true, false);
+    return menu;
+}
+
+void DemoTaskbarComponent::timerCallback()
+{
+    stopTimer();
+
+    createMenu().showMenuAsync (juce::PopupMenu::Options(),
+                                juce::ModalCallbackFunction::forComponent (menuClosed, this));
+}
+
+void DemoTaskbarComponent::menuClosed (int result, DemoTaskbarComponent* icon)
+{
+    if (icon != nullptr)   // null when the icon has gone while the menu was open
+        icon->menuItemChosen (result);
+}
+
+void DemoTaskbarComponent::menuItemChosen (int itemId)
+{
+    if (itemId == showItem)
+        showMainWindow();
+    else if (itemId == quitItem)
+        quitNow();
+}
+
+void showMainWindow()
+{
+    auto* window = currentMainWindow;
+    if (window == nullptr)
+        return;
+
+    window->setVisible (true);
+    platform::transformProcessType (platform::ProcessType::foreground);
+
+    if (! platform::isApplicationActive())
+        platform::activateApplication (window);
+
+    window->toFront (true);
+}
+
+void quitNow()
+{
+    if (auto* app = juce::JUCEApplicationBase::getInstance())
+        app->systemRequestedQuit();
+
+    platform::exitNow (1);
+}
+
+} // namespace olvo

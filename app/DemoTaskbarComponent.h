@@ -1,0 +1,68 @@
+#pragma once
+
+#include "look/MyCustomLookAndFeel.h"
+
+#include <juce_gui_extra/juce_gui_extra.h>
+
+namespace olvo
+{
+
+//==============================================================================
+/**
+    The menu-bar icon and its menu: "Show OlvoAssistant" shows and activates the main window, "Quit OlvoAssistant"
+    ends the process at once with status 1.
+
+    On Linux this is an XEmbed tray icon: create it only while a tray host is there (platform::isTrayHostPresent).
+    A click anywhere on the icon opens the menu 50 ms later, at the mouse position. The menu's look-and-feel is
+    owned here, one for every opening.
+*/
+class DemoTaskbarComponent : public juce::SystemTrayIconComponent,
+                             private juce::Timer
+{
+public:
+    /** The icon's side in pixels. */
+    static constexpr int iconSize = 22;
+
+    /** The menu's item ids. */
+    enum MenuItem { showItem = 1, quitItem = 2 };
+
+    DemoTaskbarComponent();
+    ~DemoTaskbarComponent() override;
+
+    //==============================================================================
+    /** Any button, anywhere on the icon: the menu opens 50 ms later. */
+    void mouseDown (const juce::MouseEvent&) override;
+
+    /** The menu, with its look-and-feel: two enabled, unticked items. */
+    juce::PopupMenu createMenu();
+
+    /** Acts on the menu's result: show the window, quit, or nothing (0: dismissed). */
+    void menuItemChosen (int itemId);
+
+    /** The look-and-feel of every menu this icon opens. */
+    MyCustomLookAndFeel& getMenuLookAndFeel() noexcept { return menuLookAndFeel; }
+
+private:
+    void timerCallback() override;
+    static void menuClosed (int result, DemoTaskbarComponent* icon);
+
+    /** Asks the tray to dock the icon. */
+    void dock();
+
+    class Docking;
+    MyCustomLookAndFeel menuLookAndFeel;
+    std::unique_ptr<Docking> docking;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DemoTaskbarComponent)
+};
+
+//==============================================================================
+/** The menu's "Show" action: shows the main window (currentMainWindow), makes the process a foreground application,
+    activates it if it is not active and brings the window to the front. Nothing without a main window. */
+void showMainWindow();
+
+/** The menu's "Quit" action: asks the application to quit, then ends the process at once with status 1 (standard
+    output and error flushed first). */
+[[noreturn]] void quitNow();
+
+} // namespace olvo

@@ -1,0 +1,30 @@
+// The program entry: JUCE's standard application main, which also runs the web view's helper process (this program
+// re-run with --juce-gtkwebkitfork-child) before any application starts.
+
+#include "TrayTestApplication.h"
+
+#include <csignal>
+#include <cstring>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace
+{
+    juce::JUCEApplicationBase* createApplication() { return new olvo::TrayTestApplication(); }
+}
+
+int main (int argc, char* argv[])
+{
+    // The helper goes with the application: quitting ends the application at once, without the destructors that
+    // would stop the helper, and the helper (with WebKit's own processes) would otherwise run on for ever.
+    if (argc >= 2 && std::strcmp (argv[1], "--juce-gtkwebkitfork-child") == 0)
+    {
+        const auto parent = getppid();
+        prctl (PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            return 0;   // the application went before the line above
+    }
+
+    juce::JUCEApplicationBase::createInstance = &createApplication;
+    return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+}

@@ -1,0 +1,117 @@
+#include "TrayTestApplication.h"
+
+#include "mainwindow/AppGlobals.h"
+#include "platform/ApplicationServices.h"
+#include "platform/MenuBarHost.h"
+
+#include <cstdio>
+
+namespace olvo
+{
+
+TrayTestApplication::TrayTestApplication (MainComponent::Options options)
+    : contentOptions (std::move (options))
+{
+}
+
+TrayTestApplication::~TrayTestApplication() = default;
+
+void TrayTestApplication::initialise (const juce::String& commandLine)
+{
+    launchCommandLine = commandLine;
+
+    mainWindow = std::make_unique<MainWindow> (getApplicationName(), contentOptions);
+
+    const bool trayHost = platform::isTrayHostPresent();
+    if (trayHost)
+        mainWindow->taskbarIcon = std::make_unique<DemoTaskbarComponent>();
+    else
+        std::puts ("No system tray: no menu-bar icon; the window stays open instead");
+
+    currentMainWindow = mainWindow.get();
+
+    if (trayHost)
+    {
+        mainWindow->setVisible (false);
+        platform::hideApplication();
+        platform::transformProcessType (platform::ProcessType::uiElement);
+    }
+    else
+    {
+        showMainWindow();
+    }
+}
+
+void TrayTestApplication::shutdown()
+{
+    // Also runs in a second instance, which never initialised.
+    currentMainWindow = nullptr;
+    mainWindow.reset();
+}
+
+//==============================================================================
+TrayTestApplication::MainWindow::MainWindow (const juce::String& name, MainComponent::Options options)
+    : juce::DocumentWindow (name,
+                            juce::Desktop::getInstance().getDefaultLookAndFeel()
+                                .findColour (juce::ResizableWindow::backgroundColourId),
+                            juce::DocumentWindow::closeButton, false)
+{
+    // Switching to the native title bar re-creates a window already on the desktop and raises it, which on X11 maps
+    // it: the window goes on the desktop once it has its title bar, and stays unmapped until it is shown.
+    setUsingNativeTitleBar (true);
+    setResizable (true, false);
+    setResizeLimits (300, 200, 2400, 1600);
+    getConstrainer()->setFixedAspectRatio (1.5);
+    setContentOwned (new MainComponent (std::move (options)), true);
+    centreWithSize (getWidth(), getHeight());
+    addToDesktop();
+}
+
+TrayTestApplication::MainWindow::~MainWindow()
+{
+    cancelPendingUpdate();
+    taskbarIcon.reset();
+    clearContentComponent();   // MainComponent stops the engine here
+}
+
+void TrayTestApplication::MainWindow::closeButtonPressed()
+{
+    auto* window = currentMainWindow;
+    if (window == nullptr)
+        return;
+
+    if (taskbarIcon == nullptr)
+    {
+        // Hidden, it could only come back with the device: without an icon, keep it in the window list.
+        window->setMinimised (true);
+        return;
+    }
+
+    window->setVisible (false);
+    platform::hideApplication();
+    platform::transformProcessType (platform::ProcessType::uiElement);
+}
+
+void TrayTestApplication::MainWindow::resized()
+{
+    juce::DocumentWindow::resized();
+
+    // A window manager resizing a window with the native title bar knows only its size limits, not the aspect
+    // ratio: bring the size back into the constrainer's shape.
+    // A few corrections in a row at most, in case the window manager keeps refusing the corrected size.
+    auto constrained = getBounds();
+    getConstrainer()->checkBounds (constrained, getBounds(), getParentMonitorArea(), false, false, false, false);
+
+    if (constrained.getWidth() == getWidth() && constrained.getHeight() == getHeight())
+        sizeCorrections = 0;
+    else if (sizeCorrections < 3)
+        triggerAsyncUpdate();
+}
+
+void TrayTestApplication::MainWindow::handleAsyncUpdate()
+{
+    ++sizeCorrections;
+    setBoundsConstrained (getBounds());
+}
+
+} // namespace olvo

@@ -1,0 +1,9 @@
+#include "AppGlobals.h"
+
+namespace olvo
+{
+
+juce::String launchCommandLine;
+juce::DocumentWindow* currentMainWindow = nullptr;
+
+} // namespace olvo

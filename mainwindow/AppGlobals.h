@@ -1,0 +1,16 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace olvo
+{
+
+/** The application's command-line arguments, stored by the application object before the main window's content is
+    built (which reads its "-v" option). Message thread only. */
+extern juce::String launchCommandLine;
+
+/** The main window while the application runs (set by the application object, null before and after): the
+    menu-bar icon's menu and the main window's timer show, hide and raise it through this. Message thread only. */
+extern juce::DocumentWindow* currentMainWindow;
+
+} // namespace olvo

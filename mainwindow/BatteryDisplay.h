@@ -1,0 +1,58 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <cstdint>
+
+namespace olvo
+{
+
+//==============================================================================
+/**
+    A battery gauge with its level as text ("Battery: 40%", "Charged: 96%", "Weak: 12%").
+
+    The owner writes the reading (level and flags) from the engine's battery estimate and repaints. A level is a
+    fraction 0..1; a negative level means no reading (outline only, no text). Without charging, the top of the range
+    is stretched so that a nearly full battery reads as full.
+*/
+class BatteryDisplay : public juce::Component
+{
+public:
+    BatteryDisplay() = default;
+    ~BatteryDisplay() override = default;
+
+    /** The flags' bits. */
+    enum Flags : uint8_t
+    {
+        charging = 1 << 0,
+        weak = 1 << 1
+    };
+
+    //==============================================================================
+    /** Takes a reading and repaints when the shown percentage or the flags changed. */
+    void setReading (float newLevel, uint8_t newFlags);
+
+    /** The level as drawn: the reading, stretched at the top unless charging. */
+    double shownLevel() const;
+
+    /** True for a level that is a reading: not negative (and a number). */
+    bool hasReading() const;
+
+    /** The text drawn for the reading, empty when there is no reading. */
+    juce::String levelText() const;
+
+    void paint (juce::Graphics&) override;
+    void resized() override {}
+
+    //==============================================================================
+    /** Battery fraction 0..1; negative: no reading. */
+    float level = -1.0f;
+
+    /** Bit 0 charging, bit 1 weak. */
+    uint8_t flags = 0;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BatteryDisplay)
+};
+
+} // namespace olvo

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace olvo::test
+{
+
+//==============================================================================
+/** A program started with an argument list, its standard output and error read through one pipe. */
+class Process
+{
+public:
+    explicit Process (const std::vector<std::string>& arguments);
+    ~Process();   // kills it if it still runs
+
+    bool started() const { return pid > 0; }
+
+    /** Waits until it has ended; false when it still runs after the time. */
+    bool waitForExit (int timeoutMs);
+
+    /** True while it runs. */
+    bool isRunning();
+
+    /** The exit status once it has ended; -1 when a signal ended it. */
+    int exitStatus() const { return status; }
+
+    /** What it wrote so far. */
+    std::string output() const;
+
+    /** Waits until its output holds the text; false when it did not within the time. */
+    bool waitForOutput (const std::string& text, int timeoutMs);
+
+    void sendSignal (int signal);
+
+    const pid_t& processId() const { return pid; }
+
+private:
+    void collect (int fd);
+
+    pid_t pid = -1;
+    bool ended = false;
+    int status = -1;
+    mutable std::mutex lock;
+    std::string text;
+    std::atomic<bool> stopReading { false }, readerDone { false };
+    std::thread reader;
+};
+
+//==============================================================================
+/** An X server of its own (Xvfb, which picks a free display), with openbox as window manager and, if asked, trayer
+    as tray host. While it lives, DISPLAY names it, so that every program this test starts uses it. */
+class XSession
+{
+public:
+    explicit XSession (bool withTrayHost);
+    ~XSession();
+
+    /** Empty when the session is up; what went wrong otherwise. */
+    const std::string& failure() const { return problem; }
+
+    /** Runs a tool (xdotool, xprop, wmctrl, ...) to its end: its output, trimmed. */
+    static std::string run (const std::vector<std::string>& arguments, int* exitStatus = nullptr);
+
+    /** The ids of the visible windows xdotool finds for a search (e.g. {"--name", "^OlvoAssistant$"}). */
+    static std::vector<std::string> visibleWindows (const std::vector<std::string>& search);
+
+    /** Waits (polling) until the condition holds; false when it never did within the time. */
+    template <typename Condition>
+    static bool waitFor (Condition condition, int timeoutMs = 10000)
+    {
+        for (int waited = 0; ; waited += 50)
+        {
+            if (condition())
+                return true;
+            if (waited >= timeoutMs)
+                return false;
+            sleepMs (50);
+        }
+    }
+
+    static void sleepMs (int ms);
+
+private:
+    std::vector<std::unique_ptr<Process>> servers;
+    std::string oldDisplay, problem;
+};
+
+} // namespace olvo::test

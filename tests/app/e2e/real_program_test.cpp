@@ -1,0 +1,243 @@
+// The programs that ship, as a user meets them: OlvoAssistantSim (the application on the simulated device) under an
+// X server of its own with a window manager and, where the test wants one, a tray host; driven with xdotool and
+// wmctrl. The application's single-instance lock is machine-wide, so these tests run one at a time.
+
+#include "XSession.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace olvo::test
+{
+
+namespace
+{
+    const std::string program = OLVO_APP_PROGRAM;
+
+    std::vector<std::string> mainWindows() { return XSession::visibleWindows ({ "--name", "^OlvoAssistant$" }); }
+
+    /** The application's visible 22 x 22 window (the icon), and where it is. */
+    std::string iconWindow (int* x = nullptr, int* y = nullptr)
+    {
+        for (const auto& id : XSession::visibleWindows ({ "--class", "^OlvoAssistant$" }))
+        {
+            std::istringstream geometry (XSession::run ({ "xdotool", "getwindowgeometry", "--shell", id }));
+            std::map<std::string, int> values;
+            for (std::string line; std::getline (geometry, line);)
+                if (const auto eq = line.find ('='); eq != std::string::npos)
+                    values[line.substr (0, eq)] = std::atoi (line.substr (eq + 1).c_str());
+
+            if (values["WIDTH"] == 22 && values["HEIGHT"] == 22)
+            {
+                if (x != nullptr) *x = values["X"];
+                if (y != nullptr) *y = values["Y"];
+                return id;
+            }
+        }
+        return {};
+    }
+
+    /** The icon once docked in trayer's panel (top right of the 1280-wide screen), not in a window manager's frame. */
+    std::string dockedIcon()
+    {
+        int x = 0, y = 0;
+        const auto id = iconWindow (&x, &y);
+        return x >= 1200 && y < 24 ? id : std::string();
+    }
+
+    int count (const std::string& text, const std::string& part)
+    {
+        int n = 0;
+        for (auto at = text.find (part); at != std::string::npos; at = text.find (part, at + 1))
+            ++n;
+        return n;
+    }
+
+    std::string openMenu()
+    {
+        const auto menus = XSession::visibleWindows ({ "--name", "^menu$" });
+        return menus.empty() ? std::string() : menus.front();
+    }
+
+    /** Clicks the icon (again, as a user would, when no menu came), waits for its menu and clicks the item at the
+        given fraction of the menu's height (again while the menu stays open). */
+    ::testing::AssertionResult chooseFromMenu (const std::string& icon, double itemCentre)
+    {
+        std::string menu;
+        for (int click = 0; click < 3 && menu.empty(); ++click)
+        {
+            XSession::run ({ "xdotool", "mousemove", "--window", icon, "11", "11", "click", "1" });
+            XSession::waitFor ([&] { menu = openMenu(); return ! menu.empty(); }, 5000);
+        }
+        if (menu.empty())
+            return ::testing::AssertionFailure() << "no menu opened";
+
+        std::istringstream geometry (XSession::run ({ "xdotool", "getwindowgeometry", "--shell", menu }));
+        int width = 0, height = 0;
+        for (std::string line; std::getline (geometry, line);)
+        {
+            if (line.rfind ("WIDTH=", 0) == 0)  width = std::stoi (line.substr (6));
+            if (line.rfind ("HEIGHT=", 0) == 0) height = std::stoi (line.substr (7));
+        }
+        if (height < 20)
+            return ::testing::AssertionFailure() << "menu " << width << "x" << height;
+
+        // A JUCE menu ignores a release that comes right after it opened (it takes it for the opening click).
+        const auto x = std::to_string (width / 2), y = std::to_string ((int) (height * itemCentre));
+        XSession::run ({ "xdotool", "mousemove", "--window", menu, x, y });
+        for (int click = 0; click < 3; ++click)
+        {
+            XSession::sleepMs (500);
+            XSession::run ({ "xdotool", "mousemove", "--window", menu, x, y, "click", "1" });
+            if (XSession::waitFor ([] { return openMenu().empty(); }, 3000))
+                return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "the menu stayed open";
+    }
+
+    /** The child processes of parent with the given argument. */
+    std::vector<std::string> childrenWithArgument (pid_t parent, const std::string& argument)
+    {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator ("/proc"))   // processes, not threads
+        {
+            const auto pid = entry.path().filename().string();
+            if (pid.find_first_not_of ("0123456789") != std::string::npos)
+                continue;
+
+            std::ifstream stat ("/proc/" + pid + "/stat");
+            if (! stat)
+                continue;
+            std::string line;
+            std::getline (stat, line);
+            const auto afterName = line.rfind (')');
+            std::istringstream fields (line.substr (afterName + 2));
+            std::string state;
+            int ppid = 0;
+            fields >> state >> ppid;
+            if (ppid != parent)
+                continue;
+
+            std::ifstream cmdline ("/proc/" + pid + "/cmdline");
+            std::string all ((std::istreambuf_iterator<char> (cmdline)), std::istreambuf_iterator<char>());
+            if (all.find (argument) != std::string::npos && state != "Z")
+                found.push_back (pid);
+        }
+        return found;
+    }
+
+    /** True while the process exists and has not ended (a zombie has). */
+    bool isAlive (const std::string& pid)
+    {
+        std::ifstream stat ("/proc/" + pid + "/stat");
+        std::string line;
+        if (! std::getline (stat, line))
+            return false;
+        return line.substr (line.rfind (')') + 2, 1) != "Z";
+    }
+
+    /** Starts the program; fails when another instance holds the machine-wide lock (it would exit at once). */
+    std::unique_ptr<Process> startProgram()
+    {
+        auto app = std::make_unique<Process> (std::vector<std::string> { program });
+        EXPECT_TRUE (app->started());
+        return app;
+    }
+}
+
+//==============================================================================
+TEST (RealProgram, WithATrayHostItStartsHiddenShowsFromItsMenuHidesOnCloseAndQuitsWithStatusOne)
+{
+    const XSession session (true);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    auto app = startProgram();
+    std::string icon;
+    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
+        << "no icon docked\n" << app->output();
+    EXPECT_TRUE (mainWindows().empty()) << "the window stays hidden at start";
+
+    ASSERT_TRUE (chooseFromMenu (icon, 0.25));   // "Show OlvoAssistant"
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; })) << "the window did not show";
+
+    // The window manager's close: the window goes, the process and its icon stay.
+    XSession::run ({ "wmctrl", "-i", "-c", mainWindows().front() });
+    EXPECT_TRUE (XSession::waitFor ([] { return mainWindows().empty(); })) << "close did not hide the window";
+    EXPECT_TRUE (app->isRunning());
+    EXPECT_EQ (dockedIcon(), icon);
+
+    const auto helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
+    EXPECT_EQ (helpers.size(), 1u) << "the web view's helper runs";
+
+    ASSERT_TRUE (chooseFromMenu (icon, 0.75));   // "Quit OlvoAssistant"
+    ASSERT_TRUE (app->waitForExit (10000)) << "quit did not end the process";
+    EXPECT_EQ (app->exitStatus(), 1);
+
+    // Ended without destructors: the web view's helper goes with it all the same.
+    for (const auto& helper : helpers)
+        EXPECT_TRUE (XSession::waitFor ([&] { return ! isAlive (helper); })) << "helper " << helper << " outlived it";
+
+    // These lines sat in the buffer of a pipe: quitting flushed them.
+    const auto out = app->output();
+    EXPECT_EQ (count (out, "Process type 4 (menu-bar only)"), 2) << out;
+    EXPECT_EQ (count (out, "Process type 1 (foreground application)"), 1) << out;
+}
+
+TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
+{
+    const XSession session (false);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    auto app = startProgram();
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+        << "the window did not show\n" << app->output();
+    XSession::sleepMs (1500);   // the icon would have been docked by now
+    EXPECT_EQ (iconWindow(), "");
+
+    // The web view's helper runs (the program's main routes it).
+    EXPECT_EQ (childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child").size(), 1u);
+
+    // Closing cannot hide it (nothing could bring it back): it is minimised.
+    const auto window = mainWindows().front();
+    XSession::run ({ "wmctrl", "-i", "-c", window });
+    EXPECT_TRUE (XSession::waitFor ([&]
+    {
+        return XSession::run ({ "xprop", "-id", window, "WM_STATE" }).find ("Iconic") != std::string::npos;
+    })) << XSession::run ({ "xprop", "-id", window, "WM_STATE" });
+    EXPECT_TRUE (app->isRunning());
+
+    // An interrupt quits normally: the window (and with it the worker) is deleted before JUCE goes.
+    app->sendSignal (SIGINT);
+    ASSERT_TRUE (app->waitForExit (30000)) << "no exit after an interrupt";
+    EXPECT_EQ (app->exitStatus(), 0);
+    EXPECT_EQ (count (app->output(), "No system tray"), 1) << app->output();
+}
+
+TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
+{
+    const XSession session (false);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    auto first = startProgram();
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+        << "the first did not show its window (another OlvoAssistant running on this machine?)\n"
+        << first->output();
+
+    auto second = startProgram();
+    ASSERT_TRUE (second->waitForExit (10000)) << "the second instance keeps running";
+    EXPECT_EQ (second->exitStatus(), 0);
+    EXPECT_EQ (second->output().find ("Process type"), std::string::npos) << "the second started an application";
+
+    EXPECT_TRUE (first->isRunning());
+    EXPECT_EQ (mainWindows().size(), 1u);
+
+    first->sendSignal (SIGINT);
+    EXPECT_TRUE (first->waitForExit (30000));
+}
+
+} // namespace olvo::test

@@ -1,0 +1,118 @@
+#include "GuiTestSupport.h"
+
+#include "platform/Links.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace olvo
+{
+
+namespace
+{
+    // Links a server or a user could hand us; none of those refused may reach a browser, and none of any kind may
+    // reach a shell.
+    const struct { const char* url; bool openable; } linkTable[] {
+        { "https://olvo.example/olvo-app-how-to", true },
+        { "http://127.0.0.1:8080/page?x=1&y=2#top", true },
+        { "HTTPS://OLVO.EXAMPLE/", true },
+        { "https://olvo.example/a;b|c&d>e<f", true },     // no shell ever sees it: one argument of xdg-open
+        { "", false },
+        { "olvo.example/page", false },
+        { "ftp://olvo.example/file", false },
+        { "file:///etc/passwd", false },
+        { "javascript:alert(1)", false },
+        { "-https://olvo.example/", false },
+        { "https://", false },
+        { "https:///path-without-host", false },
+        { "https://olvo.example/$(touch CANARY)", false },
+        { "https://olvo.example/`touch CANARY`", false },
+        { "https://olvo.example/${HOME}", false },
+        { "https://olvo.example/ touch CANARY", false },
+        { "https://olvo.example/\ttab", false },
+        { "https://olvo.example/\nline", false },
+        { "https://olvo.example/\x7f", false },
+        { "https://olvo.example/\"quote", false },
+        { "https://olvo.example/'quote", false },
+        { "https://olvo.example/back\\slash", false },
+    };
+
+    juce::String withCanary (const char* url, const juce::File& canary)
+    {
+        return juce::String (url).replace ("CANARY", canary.getFullPathName());
+    }
+}
+
+TEST (Links, OnlyPlainAbsoluteHttpLinksAreOpened)
+{
+    const test::ScopedLinkCapture capture;
+
+    for (const auto& row : linkTable)
+    {
+        EXPECT_EQ (platform::isOpenableLink (row.url), row.openable) << row.url;
+        EXPECT_EQ (platform::openLink (row.url), row.openable) << row.url;
+    }
+
+    juce::StringArray expected;
+    for (const auto& row : linkTable)
+        if (row.openable)
+            expected.add (row.url);
+    EXPECT_EQ (capture.links, expected);
+}
+
+TEST (Links, XdgOpenGetsTheLinkAsOneArgumentAndNoShellRunsIt)
+{
+    // A stand-in xdg-open first on PATH records its arguments, one per line, in a file named after its process.
+    const juce::TemporaryFile folderName;
+    const auto folder = folderName.getFile();
+    ASSERT_TRUE (folder.createDirectory());
+    const auto canary = folder.getChildFile ("canary");
+    const auto script = folder.getChildFile ("xdg-open");
+    ASSERT_TRUE (script.replaceWithText ("#!/bin/sh\n"
+                                         "printf '%s\\n' \"$#\" \"$@\" > \"$(dirname \"$0\")/call.$$\"\n",
+                                         false, false, "\n"));
+    ASSERT_TRUE (script.setExecutePermission (true));
+
+    const auto oldPath = juce::SystemStats::getEnvironmentVariable ("PATH", {});
+    setenv ("PATH", (folder.getFullPathName() + ":" + oldPath).toRawUTF8(), 1);
+
+    int openable = 0;
+    for (const auto& row : linkTable)
+        if (platform::openLink (withCanary (row.url, canary)))
+            ++openable;
+
+    // Each accepted link arrives as exactly one argument, unchanged.
+    juce::StringArray arrived;
+    const auto allArrived = [&]
+    {
+        return folder.getNumberOfChildFiles (juce::File::findFiles, "call*") == openable;
+    };
+    for (int waited = 0; ! allArrived() && waited < 10000; waited += 20)
+        juce::Thread::sleep (20);
+    setenv ("PATH", oldPath.toRawUTF8(), 1);
+    ASSERT_TRUE (allArrived());
+
+    for (const auto& file : folder.findChildFiles (juce::File::findFiles, false, "call*"))
+    {
+        juce::StringArray lines;
+        lines.addLines (file.loadFileAsString().trimEnd());
+        ASSERT_EQ (lines.size(), 2) << file.loadFileAsString();
+        EXPECT_EQ (lines[0], "1");
+        arrived.add (lines[1]);
+    }
+
+    juce::StringArray expected;
+    for (const auto& row : linkTable)
+        if (row.openable)
+            expected.add (row.url);
+    arrived.sort (false);
+    expected.sort (false);
+    EXPECT_EQ (arrived, expected);
+
+    juce::Thread::sleep (200);
+    EXPECT_FALSE (canary.exists());
+    folder.deleteRecursively();
+}
+
+} // namespace olvo
