@@ -704,7 +704,7 @@ TEST_F (WebApiTest, StallEndsWhenTheServerStops)
     api.pushMode (ReplyMode::stall (120000), 1);
 
     bool answered = true;
-    std::thread client ([this, &answered, port = api.port()]
+    std::thread client ([&answered, port = api.port()]
     {
         httplib::Client c ("127.0.0.1", port);
         c.set_read_timeout (300, 0);
