@@ -50,6 +50,26 @@ juce::String BatteryDisplay::levelText() const
     return juce::String (word) + " " + juce::String ((int) juce::jlimit (0.0, 1.0e6, shownLevel() * 100.0)) + "%";
 }
 
+void updateBatteryGauge (BatteryDisplay& gauge, float level, uint8_t flags)
+{
+    float shown = level > 1.0f ? 1.0f : (level >= 0.0f ? level : 0.0f);   // NaN fails both tests: 0
+
+    if ((gauge.flags & BatteryDisplay::charging) != 0 && shown > 0.99f)
+        shown = 0.99f;
+
+    // Whole percent of a level the gauge may hold (set by other code: a negative one or NaN), without overflow.
+    const auto percentOf = [] (float l)
+    {
+        return std::isfinite (l) ? (int) std::floor (100.0f * juce::jlimit (-1.0f, 2.0f, l)) : -100;
+    };
+
+    if (flags != gauge.flags || percentOf (gauge.level) != percentOf (shown))
+        gauge.repaint();
+
+    gauge.flags = flags;
+    gauge.level = shown;
+}
+
 void BatteryDisplay::paint (juce::Graphics& g)
 {
     const auto w = (float) getWidth();

@@ -55,4 +55,13 @@ private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BatteryDisplay)
 };
 
+//==============================================================================
+/** The windows' timers' update of a gauge from the engine's battery level and flags.
+
+    The level is limited to 0..1 (no reading, -1, and a level that is not a number show as 0). While the flags the
+    gauge holds before this update say charging, the level is shown as 0.99 at most: a charging battery never reads
+    as full. The gauge repaints only when the flags change or the level moves to another whole percent.
+*/
+void updateBatteryGauge (BatteryDisplay& gauge, float level, uint8_t flags);
+
 } // namespace olvo

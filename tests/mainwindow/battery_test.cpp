@@ -132,4 +132,75 @@ TEST (BatteryDisplay, AFaceWithoutWidthDrawsNoText)
     EXPECT_EQ (image.getPixelAt (4, 15).getARGB(), 0xff72b1d0u);
 }
 
+namespace
+{
+    /** Counts the gauge's repaint requests (JUCE asks a component's cached image first). */
+    struct RepaintCounter : public juce::CachedComponentImage
+    {
+        int count = 0;
+
+        void paint (juce::Graphics&) override {}
+        bool invalidateAll() override { ++count; return false; }
+        bool invalidate (const juce::Rectangle<int>&) override { ++count; return false; }
+        void releaseResources() override {}
+    };
+
+    struct CountedGauge
+    {
+        BatteryDisplay gauge;
+        RepaintCounter* counter = new RepaintCounter();   // owned by the gauge
+
+        CountedGauge (float level, uint8_t flags)
+        {
+            gauge.setBounds (0, 0, 200, 30);
+            gauge.setVisible (true);
+            gauge.setCachedComponentImage (counter);
+            gauge.level = level;
+            gauge.flags = flags;
+        }
+    };
+}
+
+TEST (BatteryDisplay, TheWindowsUpdateRule)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+
+    // Levels that are exact in binary, so that the whole percent is plain to see.
+    const struct { const char* what; float level; uint8_t flags; float newLevel; uint8_t newFlags;
+                   float shown; bool repaints; } table[] {
+        { "same whole percent", 0.25f, 0, 0.2578125f, 0, 0.2578125f, false },
+        { "next whole percent", 0.25f, 0, 0.265625f, 0, 0.265625f, true },
+        { "a step down", 0.25f, 0, 0.2421875f, 0, 0.2421875f, true },
+        { "flags change", 0.5f, 0, 0.5f, weak, 0.5f, true },
+        { "above 1", 0.5f, 0, 1.5f, 0, 1.0f, true },
+        { "no reading shows 0", 0.0f, 0, -1.0f, 0, 0.0f, false },
+        { "not a number shows 0", 0.0f, 0, nan, 0, 0.0f, false },
+        { "from the gauge's start (no reading) to 0", -1.0f, 0, 0.0f, 0, 0.0f, true },
+        { "from a gauge holding NaN", nan, 0, 0.5f, 0, 0.5f, true },
+        { "charging: never full", 0.5f, charging, 1.0f, charging, 0.99f, true },
+        { "charging: 0.99 itself", 0.99f, charging, 0.99f, charging, 0.99f, false },
+        { "charging only from now: full this time", 0.5f, 0, 1.0f, charging, 1.0f, true },
+        { "charging until now: capped once more", 0.99f, charging, 1.0f, 0, 0.99f, true },
+    };
+
+    for (const auto& row : table)
+    {
+        CountedGauge g (row.level, row.flags);
+        g.counter->count = 0;
+        updateBatteryGauge (g.gauge, row.newLevel, row.newFlags);
+
+        EXPECT_EQ (g.gauge.level, row.shown) << row.what;
+        EXPECT_EQ (g.gauge.flags, row.newFlags) << row.what;
+        EXPECT_EQ (g.counter->count > 0, row.repaints) << row.what;
+    }
+
+    // Plugged in at full charge: 1.0 at the first pass, 0.99 from the pass after the charging flag reached the gauge.
+    CountedGauge g (0.5f, 0);
+    for (const float expected : { 1.0f, 0.99f, 0.99f })
+    {
+        updateBatteryGauge (g.gauge, 1.0f, charging);
+        EXPECT_EQ (g.gauge.level, expected);
+    }
+}
+
 } // namespace olvo
