@@ -80,6 +80,27 @@ MainComponent::Options windowTestOptions()
     return options;
 }
 
+ScopedManualClock::ScopedManualClock()
+    : now (juce::Time::currentTimeMillis())
+{
+    setClock (this);
+}
+
+ScopedManualClock::~ScopedManualClock()
+{
+    setClock (nullptr);
+}
+
+void ScopedManualClock::sleepMs (int ms)
+{
+    juce::Thread::sleep (ms);
+}
+
+bool ScopedManualClock::waitOnThread (juce::Thread& thread, int ms)
+{
+    return thread.wait (ms);
+}
+
 ScopedLinkCapture::ScopedLinkCapture()
 {
     previous = platform::setLinkLauncher ([this] (const juce::String& url)

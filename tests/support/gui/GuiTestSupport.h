@@ -1,11 +1,13 @@
 #pragma once
 
+#include "engine/Clock.h"
 #include "mainwindow/MainComponent.h"
 #include "mainwindow/WebView.h"
 #include "platform/Links.h"
 
 #include <juce_gui_extra/juce_gui_extra.h>
 
+#include <atomic>
 #include <functional>
 
 namespace olvo::test
@@ -55,6 +57,24 @@ public:
 
 /** Options for a window under test: worker and timer stopped, a stand-in web view, an endpoint nobody answers. */
 MainComponent::Options windowTestOptions();
+
+//==============================================================================
+/** Holds the engine's clock (engine/Clock.h) still for the lifetime of the object: time moves only when the test
+    advances it; sleeps and waits take real time. Install it while no engine thread runs. */
+class ScopedManualClock : public Clock
+{
+public:
+    ScopedManualClock();
+    ~ScopedManualClock() override;
+
+    int64_t nowMs() override { return now.load(); }
+    void sleepMs (int ms) override;
+    bool waitOnThread (juce::Thread& thread, int ms) override;
+
+    void advance (int64_t ms) { now += ms; }
+
+    std::atomic<int64_t> now;
+};
 
 //==============================================================================
 /** Captures the links the application opens (after the link rule) instead of starting a browser. */
