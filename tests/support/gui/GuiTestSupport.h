@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace olvo::test
 {
@@ -55,8 +57,30 @@ public:
     static WebView::Factory factory();
 };
 
-/** Options for a window under test: worker and timer stopped, a stand-in web view, an endpoint nobody answers. */
+/** Options for a window under test: worker and timer stopped, a stand-in web view, an endpoint nobody answers, and
+    an image fetcher that never reaches the network (every URL: no connection). */
 MainComponent::Options windowTestOptions();
+
+//==============================================================================
+/** Dialogs a window would launch, captured instead of shown: the options as they were at the launch, and the
+    content (taken over; its look-and-feel, recorded, is taken off it so that it may outlive the window). */
+class DialogCapture
+{
+public:
+    struct Launch
+    {
+        std::unique_ptr<juce::Component> content;
+        juce::LookAndFeel* contentLookAndFeel = nullptr;
+        juce::String title;
+        juce::Colour background;
+        bool escapeKeyTriggersCloseButton = false, useNativeTitleBar = false, resizable = true;
+    };
+
+    /** A launcher for MainComponent::Options::launchDialog that records into this capture; returns no window. */
+    std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> launcher();
+
+    std::vector<Launch> launches;
+};
 
 //==============================================================================
 /** Holds the engine's clock (engine/Clock.h) still for the lifetime of the object: time moves only when the test
