@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ImageDecoding.h"
+
 #include <juce_graphics/juce_graphics.h>
 
 #include <cstdint>
@@ -8,33 +10,6 @@
 
 namespace olvo
 {
-
-//==============================================================================
-/** How large an image named by URL may be. */
-struct ImageLimits
-{
-    int64_t maxPixels = 4096 * 4096;   ///< width x height as the file declares it
-    int maxSide = 16384;
-};
-
-/** What an image file declares about itself, read from its first bytes without decoding it. */
-struct ImageHeader
-{
-    enum class Format { unknown, png, jpeg, gif };
-
-    Format format = Format::unknown;
-    int width = 0, height = 0;   ///< 0 when the header could not be read
-};
-
-/** The format (as JUCE's decoders recognise it, tried in the order PNG, JPEG, GIF) and the size that decoder would
-    allocate: a PNG's IHDR, a JPEG's first frame header (SOFn) before its scan, a GIF's first image descriptor (found
-    the way JUCE's GIF reader finds it). A size that cannot be read is 0 x 0. */
-ImageHeader readImageHeader (const void* data, size_t size);
-
-/** Decodes image data as JUCE would (PNG, JPEG or GIF, more than 4 bytes), but only after its declared size has
-    been read and found within the limits: a small file that declares 40000 x 40000 pixels gives a null image rather
-    than an allocation of gigabytes. Data that is not an image, or whose size cannot be read, gives a null image. */
-juce::Image decodeImageWithinLimits (const void* data, size_t size, const ImageLimits& limits = {});
 
 //==============================================================================
 /** Limits of one image download. The message thread waits for it, so every wait is bounded. */
