@@ -92,6 +92,21 @@ TEST_F (Painting, APanelOnlyForEachAvailableGroup)
     }
 }
 
+TEST_F (Painting, NoPanelsShadowFallsOnItsNeighbour)
+{
+    setGroups ({ 0, 1, 2 });
+    const auto image = painted();
+    const auto l = layout();
+
+    // The right edge of panels 0 and 1, near the top: the next panel's shadow reaches here, under the panel.
+    for (int g = 0; g < 2; ++g)
+        for (int y : { l.T + 3, l.T + l.R / 4 })
+            EXPECT_TRUE (test::near (image.getPixelAt (l.x (g) + l.colW - 4, y), white, 1)) << g << " at " << y;
+
+    // Between the panels the shadows are there.
+    EXPECT_FALSE (test::near (image.getPixelAt (l.x (1) - l.gap / 2, l.T + l.R / 2), background, 2));
+}
+
 TEST_F (Painting, SunsAreGreyedOutWhileTheLevelCannotChange)
 {
     setGroups ({ 0, 1, 2 });
