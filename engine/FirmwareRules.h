@@ -127,19 +127,41 @@ namespace firmware
         return settings[wire::settingsDuration2] + 60 * settings[wire::settingsDuration2 + 1];
     }
 
-    /** Writes a duration (minutes) of a program group into a settings record in the device's coding. */
-    inline void putDuration (uint8_t* settings, int group, int minutes)
+    /** Settings byte of a program group's duration; the second byte follows it. */
+    inline int durationByteOf (int group)
+    {
+        return group == 0 ? wire::settingsDuration0 : group == 1 ? wire::settingsDuration1 : wire::settingsDuration2;
+    }
+
+    /** The entry of a program group's duration in the engine's duration requests (durationChanged,
+        requestedDuration), which are kept in settings-field order: groups 0 and 1 are swapped. */
+    inline int durationFieldOf (int group)     { return group == 0 ? 1 : group == 1 ? 0 : group; }
+
+    /** The program group of a duration request entry (the same swap). */
+    inline int groupOfDurationField (int field) { return durationFieldOf (field); }
+
+    /** A duration's two settings bytes in the device's coding. */
+    struct DurationBytes
+    {
+        uint8_t low = 0, high = 0;
+    };
+
+    /** A duration (minutes, negative as 0) in a program group's coding: group 1 keeps minutes up to 255 in one byte,
+        the others minutes % 60 and hours (up to 255). */
+    inline DurationBytes encodeDuration (int group, int minutes)
     {
         minutes = std::max (minutes, 0);
         if (group == 1)
-        {
-            settings[wire::settingsDuration1] = (uint8_t) std::min (minutes, 255);
-            settings[wire::settingsDuration1 + 1] = 0;
-            return;
-        }
-        const int at = group == 0 ? wire::settingsDuration0 : wire::settingsDuration2;
-        settings[at] = (uint8_t) (minutes % 60);
-        settings[at + 1] = (uint8_t) std::min (minutes / 60, 255);
+            return { (uint8_t) std::min (minutes, 255), 0 };
+        return { (uint8_t) (minutes % 60), (uint8_t) std::min (minutes / 60, 255) };
+    }
+
+    /** Writes a duration (minutes) of a program group into a settings record in the device's coding. */
+    inline void putDuration (uint8_t* settings, int group, int minutes)
+    {
+        const auto bytes = encodeDuration (group, minutes);
+        settings[durationByteOf (group)] = bytes.low;
+        settings[durationByteOf (group) + 1] = bytes.high;
     }
 
     /** The request key of a device slot (0..5): "1".."6", with slots 2 and 3 keyed "7" and "8" after 1.1. */

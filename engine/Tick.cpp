@@ -381,13 +381,13 @@ void OlvoThread::userSettingsStep()
     const auto version = FirmwareVersion::of (deviceIds.unguarded());
     bool any = false;
 
-    static constexpr int durationBytes[3] { wire::settingsDuration1, wire::settingsDuration0, wire::settingsDuration2 };
     for (int i = 0; i < 3; ++i)
     {
         if (durationChanged[i].exchange (false))
         {
-            record[durationBytes[i]] = (uint8_t) (requestedDuration[i].low.load() & 0xFF);
-            record[durationBytes[i] + 1] = (uint8_t) (requestedDuration[i].high.load() & 0xFF);
+            const int at = firmware::durationByteOf (firmware::groupOfDurationField (i));
+            record[at] = (uint8_t) (requestedDuration[i].low.load() & 0xFF);
+            record[at + 1] = (uint8_t) (requestedDuration[i].high.load() & 0xFF);
             any = true;
         }
     }

@@ -45,6 +45,18 @@ void CollectionModel::listBoxItemClicked (int row, const juce::MouseEvent&)
 {
     clicked = true;
     clickedRow = row;
+    clickedGeneration = rowsGeneration;
+}
+
+bool CollectionModel::setRows (const juce::StringArray& newNames, const juce::StringArray& newDetails)
+{
+    if (newNames == names && newDetails == details)
+        return false;
+
+    names = newNames;
+    details = newDetails;
+    ++rowsGeneration;
+    return true;
 }
 
 } // namespace olvo

@@ -39,6 +39,22 @@ public:
     bool clicked = false;
     int clickedRow = -1;
 
+    //==============================================================================
+    /** Replaces the rows; when they differ from the rows shown, starts a new generation of rows and returns true.
+        Change the rows only through this (or call markRowsChanged), so that a click can be matched to its rows. */
+    bool setRows (const juce::StringArray& newNames, const juce::StringArray& newDetails);
+
+    /** Starts a new generation although the texts stay (the things behind the rows changed). */
+    void markRowsChanged() { ++rowsGeneration; }
+
+    /** Counts the changes of the rows; a click records the generation it was made on (clickedGeneration). */
+    uint32_t rowsGeneration = 0;
+    uint32_t clickedGeneration = 0;
+
+    /** True while a latched click was made on the rows shown now: a click on rows that have been replaced since
+        must not be applied to whatever row now has its index. */
+    bool clickIsOnCurrentRows() const { return clicked && clickedGeneration == rowsGeneration; }
+
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CollectionModel)
 };

@@ -1,7 +1,11 @@
+// The main window's content: construction and teardown, the start option and the API endpoint.
+
 #include "MainComponent.h"
 
 #include "AppGlobals.h"
+#include "UiHelpers.h"
 
+#include "BinaryData.h"
 #include "engine/Clock.h"
 #include "engine/JsonValues.h"
 #include "look/Palette.h"
@@ -11,29 +15,93 @@
 namespace olvo
 {
 
+namespace
+{
+    juce::Image embeddedImage (const char* data, int size)
+    {
+        return juce::ImageCache::getFromMemory (data, size);
+    }
+}
+
 MainComponent::MainComponent (Options options)
     : lookAndFeel (std::make_unique<MyCustomLookAndFeel>()),
       fontRegular (loadEmbeddedFont (EmbeddedFace::regular)),
       fontLight (loadEmbeddedFont (EmbeddedFace::light)),
       fontBold (loadEmbeddedFont (EmbeddedFace::bold)),
       publishedFonts (fontRegular, fontLight, fontBold),
-      thread (std::make_unique<OlvoThread>())
+      thread (std::make_unique<OlvoThread>()),
+      imageCache (std::move (options.fetchImage)),
+      dialogLauncher (std::move (options.launchDialog))
 {
+    if (! dialogLauncher)
+        dialogLauncher = [] (juce::DialogWindow::LaunchOptions& o) { return o.launchAsync(); };
+
+    // The look-and-feel with the window's colours; every child without one of its own inherits it.
     setWindowColours (*lookAndFeel);
     setLookAndFeel (lookAndFeel.get());
 
-    for (int g = 0; g < 3; ++g)
+    addAndMakeVisible (infoButton);
+    infoButton.addListener (this);
+    setIconButtonImages (infoButton, embeddedImage (BinaryData::infoIcon_png, BinaryData::infoIcon_pngSize));
+
+    addAndMakeVisible (helpButton);
+    helpButton.addListener (this);
+    setIconButtonImages (helpButton, embeddedImage (BinaryData::helpIcon_png, BinaryData::helpIcon_pngSize));
+
+    addChildComponent (linkButton);
+    linkButton.addListener (this);
+
+    // The dropdown lists. The selected row takes the palette's start value (white) at saturation 0.3: a pale red
+    // that stays whatever the group colours become.
+    auto setUpList = [this] (juce::ListBox& list, CollectionModel& model, int group)
     {
-        auto& model = programListModels[g];
-        auto& list = programLists[g];
-        model.names.clear();
+        model.setRows ({}, {});
         addChildComponent (list);
         list.setLookAndFeel (lookAndFeel.get());
         model.setLookAndFeel (lookAndFeel.get());
-        // The palette's start value (white): the selected row stays pale whatever the group colours become.
-        model.selectedRowColour = juce::Colour (uiPaletteStart[(size_t) g]).withSaturation (0.3f);
+        model.selectedRowColour = juce::Colour (uiPaletteStart[(size_t) group]).withSaturation (0.3f);
         list.setModel (&model);
         list.setOutlineThickness (2);
+    };
+
+    for (int g = 0; g < 3; ++g)
+        setUpList (programLists[g], programListModels[g], g);
+
+    userDragging = false;
+
+    for (int g = 0; g < 3; ++g)
+    {
+        renderDropdownButton (programButtons[g], {}, dropdown::noList, true, juce::Colour (uiPalette[5]),
+                              juce::Colour (uiPalette[4]));
+        addAndMakeVisible (programButtons[g]);
+        programButtons[g].addListener (this);
+
+        renderDropdownButton (durationButtons[g], {}, dropdown::noList, false, juce::Colour (uiPalette[5]),
+                              juce::Colour (dropdownBackgroundColour));
+        addAndMakeVisible (durationButtons[g]);
+        durationButtons[g].addListener (this);
+
+        auto& label = levelLabels[g];
+        addAndMakeVisible (label);
+        label.setText ({}, juce::dontSendNotification);
+        label.setJustificationType (juce::Justification::centred);
+        label.setLookAndFeel (lookAndFeel.get());
+        label.setColour (juce::Label::backgroundColourId, juce::Colour (dropdownBackgroundColour));
+        label.setColour (juce::Label::textColourId, juce::Colour (uiPalette[5]));
+
+        auto& slider = levelSliders[g];
+        addAndMakeVisible (slider);
+        slider.setColour (juce::Slider::thumbColourId, juce::Colours::lightgrey);
+        slider.setColour (juce::Slider::trackColourId, juce::Colours::lightgrey);
+        slider.setColour (juce::Slider::backgroundColourId, juce::Colours::lightgrey);
+        slider.setRange (1.0, 4.0, 1.0);
+        slider.setTextBoxStyle (juce::Slider::NoTextBox, true, 0, 0);
+        slider.addListener (this);
+        slider.setChangeNotificationOnlyOnRelease (false);
+        slider.onDragStart = [this] { userDragging = true; };
+        slider.onDragEnd = [this] { userDragging = false; };
+
+        setUpList (durationLists[g], durationListModels[g], g);
     }
 
     addAndMakeVisible (batteryDisplay);
@@ -42,14 +110,75 @@ MainComponent::MainComponent (Options options)
     addAndMakeVisible (netDisplay);
     netDisplay.setState (SyncStatus::noDevice, 0);
 
+    addAndMakeVisible (tooltipWindow);
+    tooltipWindow.setMillisecondsBeforeTipAppears (100);
+
+    helpButton.setTooltip ("How to Guide");
+    infoButton.setTooltip ("Device Info");
+
+    for (int g = 0; g < 3; ++g)
+    {
+        programButtonText[g] = {};
+        programListState[g] = dropdown::noList;
+        durationButtonText[g] = {};
+        durationListState[g] = dropdown::noList;
+    }
+    openDropdown = dropdown::noneOpen;
+
+    addChildComponent (saveButton);
+    saveButton.setButtonText ("SAVE");
+    saveButton.addListener (this);
+    saveButton.setLookAndFeel (lookAndFeel.get());
+    saveButton.setColour (juce::TextButton::buttonColourId, juce::Colour (0xff55bfed));
+
+    addChildComponent (cancelButton);
+    cancelButton.setButtonText ("CANCEL");
+    cancelButton.addListener (this);
+    cancelButton.setLookAndFeel (lookAndFeel.get());
+
     webView = options.makeWebView ? options.makeWebView() : std::make_unique<WebViewComponent>();
     addChildComponent (webView->getComponent());
+
+    addAndMakeVisible (packageButton);
+    packageListState = dropdown::noList;
+    renderDropdownButton (packageButton, {}, dropdown::noList, false, juce::Colour (uiPalette[5]),
+                          juce::Colour (uiPalette[3]));
+    packageButton.addListener (this);
+
+    addChildComponent (packageList);
+    packageList.setLookAndFeel (lookAndFeel.get());
+    packageListModel.setLookAndFeel (lookAndFeel.get());
+    packageList.setModel (&packageListModel);
+    packageList.setOutlineThickness (2);
+
+    addChildComponent (fillerImageButton);
+    fillerImageButton.addListener (this);
+    renderDropdownButton (fillerImageButton, {}, dropdown::noList, false, juce::Colour (uiPalette[5]),
+                          juce::Colour (uiPalette[7]));
+    addChildComponent (fillerTextButton);
+    fillerTextButton.addListener (this);
+
+    windowShown = false;
 
     thread->defaultApiUrl.set (options.apiUrl.isNotEmpty() ? options.apiUrl : apiUrlFromEnvironment());
     if (options.startWorker)
         thread->startThread();
 
+    // Presses anywhere in the window, on its children too, reach mouseDown.
+    addMouseListener (this, true);
+
     setSize (702, 468);
+
+    lastSaveAt = 0;
+    nextAppUpdateCheck = 0;
+    nextPhaseOffer = 0;
+    warningShown = false;
+    layoutDirty = true;
+    phaseText = phaseNameText = dayText = {};
+    lastShowing = true;
+    openPopup = nullptr;
+    loadedWebUrl = {};
+    imageCache.clear();
 
     int32_t groupColours[3];
     thread->getGroupColours (groupColours);
@@ -66,6 +195,11 @@ MainComponent::~MainComponent()
 {
     stopTimer();
 
+    // The dialogs use the look-and-feel and the engine: they go first.
+    closeOpenDialogs();
+    infoOptions.content.reset();
+    popupOptions.content.reset();
+
     // The worker ends its tick (a web request or a device call in progress included) before it is deleted.
     thread->signalThreadShouldExit();
     thread->notify();
@@ -74,55 +208,31 @@ MainComponent::~MainComponent()
     thread.reset();
 
     // No component may refer to the look-and-feel once it is deleted.
+    for (auto* button : std::initializer_list<juce::Button*> { &infoButton, &helpButton, &linkButton, &saveButton,
+                                                               &cancelButton, &packageButton, &fillerImageButton,
+                                                               &fillerTextButton })
+        button->removeListener (this);
+
     for (int g = 0; g < 3; ++g)
     {
+        levelSliders[g].removeListener (this);
+        programButtons[g].removeListener (this);
+        durationButtons[g].removeListener (this);
+        levelLabels[g].setLookAndFeel (nullptr);
         programLists[g].setLookAndFeel (nullptr);
         programListModels[g].setLookAndFeel (nullptr);
+        durationLists[g].setLookAndFeel (nullptr);
+        durationListModels[g].setLookAndFeel (nullptr);
     }
+    saveButton.setLookAndFeel (nullptr);
+    cancelButton.setLookAndFeel (nullptr);
+    packageList.setLookAndFeel (nullptr);
+    packageListModel.setLookAndFeel (nullptr);
     setLookAndFeel (nullptr);
     lookAndFeel.reset();
 }
 
-void MainComponent::paint (juce::Graphics& g)
-{
-    g.fillAll (findColour (juce::ResizableWindow::backgroundColourId));
-}
-
-void MainComponent::resized()
-{
-    const auto w = (double) getWidth();
-    const auto h = (double) getHeight();
-
-    tooltipFontHeight = (float) (0.03 * h);
-
-    // The program lists open over the middle of the group panels.
-    const auto outline = getWidth() > 800 ? 2 : 1;
-    const auto top = (int) (0.33 * h);
-    const auto panelHeight = (int) (0.43 * h);
-    const auto rowHeight = (int) (0.36f * (float) h / 10.0f);
-    const double listLeft[3] { 0.05, 0.25, 0.45 };
-
-    for (int g = 0; g < 3; ++g)
-    {
-        auto& list = programLists[g];
-        list.setOutlineThickness (outline);
-        list.setRowHeight (juce::jmax (1, rowHeight));
-        list.updateContent();
-        list.setBounds ((int) (listLeft[g] * w), (int) (top + 0.44 * panelHeight), (int) (0.5 * w),
-                        10 * rowHeight + 2 * outline);
-    }
-
-    batteryDisplay.setBounds ((int) (0.05 * w), (int) (0.885 * h), (int) (0.22 * w), (int) (0.06 * h));
-    netDisplay.setBounds ((int) (0.3 * w), (int) (0.875 * h), (int) (0.3 * w), (int) (0.08 * h));
-    webView->getComponent().setBounds (0, 0, getWidth(), (int) (0.86 * h));
-}
-
-void MainComponent::timerCallback()
-{
-    netDisplay.setState (thread->status, thread->syncStep);
-    batteryDisplay.setReading (thread->getBatteryLevel(), (uint8_t) thread->batteryFlags.load());
-}
-
+//==============================================================================
 juce::String MainComponent::chooseApiUrl (const juce::String& environmentValue)
 {
     if (environmentValue.isEmpty())

@@ -2,7 +2,11 @@
 
 #include "BatteryDisplay.h"
 #include "CollectionModel.h"
+#include "DropdownRules.h"
+#include "ImageUrlCache.h"
+#include "MainLayout.h"
 #include "NetDisplay.h"
+#include "RegimenModel.h"
 #include "WebView.h"
 
 #include "engine/OlvoThread.h"
@@ -11,13 +15,16 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace olvo
 {
 
 //==============================================================================
-/** How a MainComponent is built: seams for tests; the defaults are the application's. */
+/** How a MainComponent is built: seams for tests; the defaults are the application's. The clock is the engine's
+    (engine/Clock.h) and links go through the platform layer (platform/Links.h), each with a seam of its own. */
 struct MainComponentOptions
 {
     /** Start the worker thread (tests that drive the engine's fields themselves leave it stopped). */
@@ -31,6 +38,14 @@ struct MainComponentOptions
 
     /** The device web API endpoint; empty: MainComponent::apiUrlFromEnvironment(). */
     juce::String apiUrl;
+
+    /** Fetches an image named by URL; empty: over HTTP (fetchImageOverHttp). */
+    ImageUrlCache::Fetcher fetchImage;
+
+    /** Launches a dialog whose options are filled in, and returns its window (null when none was made); empty:
+        juce::DialogWindow::LaunchOptions::launchAsync (asynchronous, modal, deleted with its content when
+        dismissed). The window is the component's until it closes: teardown closes it. */
+    std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> launchDialog;
 };
 
 //==============================================================================
@@ -38,17 +53,33 @@ struct MainComponentOptions
     The main window's content: it owns the engine (the worker thread and the model it shares with the windows), the
     window's look-and-feel and the fonts every window uses, and it shows the engine's state.
 
-    Construction loads and publishes the three faces, sets up the look-and-feel with the window's colours, builds the
-    children, creates the engine with the API endpoint and starts it, sizes itself 702 x 468 and applies the "-v"
-    start option from launchCommandLine. Destruction stops the worker (waiting for it), deletes it, takes the
+    One class spread over files by concern:
+        MainComponent.cpp           construction and teardown, the start option and the API endpoint
+        MainComponentHelpers.cpp    the image cache and the dialogs it launches
+        MainComponentDropdowns.cpp  the dropdown buttons' images, closing a list, the loaded-program match
+        MainComponentLayout.cpp     resized and paint
+        MainComponentInput.cpp      buttonClicked, sliderValueChanged, mouseDown
+        MainComponentTimer.cpp      the timer pass
+    The rules they apply are plain functions over plain values: UiHelpers.h, DurationTexts.h, DropdownRules.h,
+    MainLayout.h, ImageUrlCache.h, and the firmware table engine/FirmwareRules.h.
+
+    Construction loads and publishes the three faces, sets up the look-and-feel with the window's colours, builds
+    every child (visible or hidden as below), creates the engine with the API endpoint and starts it, sizes itself
+    702 x 468, takes the group colours, applies the "-v" start option from launchCommandLine and starts its 500 ms
+    timer. Destruction closes the dialogs it launched, stops the worker (waiting for it), deletes it, takes the
     look-and-feel off every child and deletes it, and withdraws the fonts.
 
     The window reads the engine through its accessors and guarded copies and writes requests into its atomics. A
-    window test builds it with Options that leave the worker and the timer stopped and give it a stand-in web view,
-    sets engine fields, calls the timer pass (timerCallback) and reads what the children show.
+    window test builds it with Options that leave the worker and the timer stopped and give it a stand-in web view
+    and fetcher, sets engine fields, calls a handler or the timer pass and reads what the children show.
+
+    Dropdown states and indexes: see DropdownRules.h (1 closed, -1 open, 0 no list; 0..2 program lists, 3..5
+    duration lists, 6 the package list).
 */
 class MainComponent : public juce::Component,
-                      private juce::Timer
+                      public juce::Button::Listener,
+                      public juce::Slider::Listener,
+                      public juce::Timer
 {
 public:
     /** Seams for tests (see MainComponentOptions). */
@@ -58,11 +89,49 @@ public:
     ~MainComponent() override;
 
     //==============================================================================
+    /** Any press in the window, on its children too: marks the user active; closes the open list unless the press
+        is on that list or its button. */
+    void mouseDown (const juce::MouseEvent&) override;
+
+    /** The group panels behind the children, and the regimen's phase texts. */
     void paint (juce::Graphics&) override;
+
+    /** Places every child by the proportional layout (MainLayout.h) and redraws the dropdown buttons. */
     void resized() override;
 
-    /** One pass of the window's timer: shows the engine's status and battery. */
+    /** Opens the information dialog or a link, toggles a dropdown, or sends SAVE or CANCEL to the engine; every
+        click marks the user active. */
+    void buttonClicked (juce::Button*) override;
+
+    /** A level slider: asks the engine for that brightness and shows the level. */
+    void sliderValueChanged (juce::Slider*) override;
+
+    /** One pass of the window's timer. */
     void timerCallback() override;
+
+    //==============================================================================
+    /** Draws a dropdown button's one image and installs it: the caption (centred or at the left) or, for the package
+        and filler image buttons, the image named by the text; then for a state other than 0 a triangle after the
+        content (down: closed, up: open). A button smaller than 3 x 3 keeps its image. */
+    void renderDropdownButton (juce::ImageButton& button, const juce::String& text, int state, bool centred,
+                               juce::Colour textColour, juce::Colour background);
+
+    /** The index of the choice the device holds in the group's slots (see loadedProgram::bestMatch), or -1. For an
+        empty list, marks the group's slots that hold a program for erasing (OlvoThread::slotClearMask) under the
+        rule of loadedProgram::eraseMask. */
+    int findLoadedProgram (int group, const std::vector<ProgramChoice>& choices, const juce::String& firmwareText);
+
+    /** Closes a dropdown's list (index as in DropdownRules.h) and redraws its button; openDropdown is the caller's. */
+    void closeDropdown (int index);
+
+    /** The image named by a URL, through the cache (see ImageUrlCache); may block on a first download. */
+    juce::Image getImageForURL (const juce::String& url);
+
+    /** Launches a dialog through the launcher and keeps its window until it closes; returns the window. */
+    juce::DialogWindow* launchDialog (juce::DialogWindow::LaunchOptions& options);
+
+    /** Closes (deletes) every dialog this component launched that is still open. */
+    void closeOpenDialogs();
 
     //==============================================================================
     /** The engine's endpoint for a value of OLVO_API_URL: the value when it is a plain absolute http(s) URL, the
@@ -77,9 +146,12 @@ public:
         except inside double quotes, which stay in the token. */
     static void applyStartOption (const juce::String& commandLine, OlvoThread& engine);
 
+    /** The help page when the server names none. */
+    static constexpr const char* builtInHelpUrl = "https://www.olvo.example/olvo-app-how-to";
+
     //==============================================================================
-    // Members, in the order they are built. The look-and-feel comes first so that it outlives every child even if
-    // the explicit teardown changes; the published fonts after the fonts, so that the pointers go before them.
+    // Members. The look-and-feel and the fonts come first so that they outlive every child; each list model comes
+    // before its list (a list must go first).
 
     /** The window's one look-and-feel: the main window, its lists and the dialogs it launches. */
     std::unique_ptr<MyCustomLookAndFeel> lookAndFeel;
@@ -91,17 +163,133 @@ public:
     /** The engine; never null while the component exists. */
     std::unique_ptr<OlvoThread> thread;
 
+    /** Header and footer buttons: device information, the help page, the web application or filler link. */
+    juce::ImageButton infoButton, helpButton;
+    juce::TextButton linkButton;
+
+    /** Per program group: the program dropdown (first row), the duration dropdown (second row), the level number. */
+    juce::ImageButton programButtons[3];
+    juce::ImageButton durationButtons[3];
+    juce::Label levelLabels[3];
+
+    /** Captions and list states of the program and duration dropdowns. */
+    juce::String programButtonText[3];
+    int32_t programListState[3] {};
+    juce::String durationButtonText[3];
+    int32_t durationListState[3] {};
+
+    /** The open list: -1 none, else its dropdown index. */
+    int32_t openDropdown = -1;
+
     BatteryDisplay batteryDisplay;
     NetDisplay netDisplay;
 
-    /** The program lists of the three program groups (models before their lists: a list must go first). */
+    /** The program lists and the timer's copy of each group's choices (the rows of its list). */
     CollectionModel programListModels[3];
     juce::ListBox programLists[3];
+    std::vector<ProgramChoice> shownProgramChoices[3];
 
-    /** The web view (hidden until the server asks for it). */
+    /** The duration lists. */
+    CollectionModel durationListModels[3];
+    juce::ListBox durationLists[3];
+
+    /** Regimen texts the timer keeps: the phase line and the day badge that paint draws, the phase name last seen. */
+    juce::String phaseText, phaseNameText, dayText;
+
+    juce::TooltipWindow tooltipWindow;
+
+    /** The timer has shown the window for the device now present. */
+    bool windowShown = false;
+
+    /** The timer runs resized and repaints at the end of its pass, then clears it. */
+    bool layoutDirty = true;
+
+    /** Earliest times (ms since 1970) of the next application-update and next-phase popups. */
+    int64_t nextAppUpdateCheck = 0;
+    int64_t nextPhaseOffer = 0;
+
+    /** The warning popup has been shown for the device now present. */
+    bool warningShown = false;
+
+    /** A level slider is being dragged (the timer leaves the sliders alone meanwhile). */
+    bool userDragging = false;
+
+    juce::Slider levelSliders[3];
+
+    /** Time (ms since 1970) of the last SAVE click. */
+    int64_t lastSaveAt = 0;
+
+    /** The duration range (minutes) per group that the timer last computed; none (0..0) until it does. */
+    int32_t durationRangeMin[3] {};
+    int32_t durationRangeMax[3] {};
+
+    /** The firmware version text seen at the last pass. */
+    juce::String firmwareVersionText;
+
+    juce::TextButton saveButton, cancelButton;
+
+    /** Launch settings of the information dialog and of the popups (reused for every launch). */
+    juce::DialogWindow::LaunchOptions infoOptions, popupOptions;
+
+    /** The popup now on screen; turns null by itself when the popup's window is deleted. */
+    juce::Component::SafePointer<juce::Component> openPopup;
+
+    /** Whether the window was showing at the last pass. */
+    bool lastShowing = true;
+
+    /** The web view (hidden until the server asks for it) and the URL last given to it. */
     std::unique_ptr<WebView> webView;
+    juce::String loadedWebUrl;
+
+    /** Images fetched by URL (getImageForURL). */
+    ImageUrlCache imageCache;
+
+    /** The package dropdown. */
+    juce::ImageButton packageButton;
+    RegimenModel packageListModel;
+    juce::ListBox packageList;
+    int32_t packageListState = 0;
+
+    /** The server's filler image and text. */
+    juce::ImageButton fillerImageButton;
+    juce::TextButton fillerTextButton;
+
+    /** True while the device counts as present: open, or less than 5 s after a firmware attempt (it restarts). */
+    bool devicePresent() const;
 
 private:
+    //==============================================================================
+    /** A dropdown's button, list and state by its index; all null for an index out of range. */
+    struct DropdownParts
+    {
+        juce::ImageButton* button = nullptr;
+        juce::ListBox* list = nullptr;
+        int32_t* state = nullptr;
+    };
+
+    DropdownParts dropdownParts (int index);
+
+    /** A click on a dropdown's button: opens or closes its list (DropdownRules.h) and redraws the button. */
+    void toggleDropdown (int index);
+
+    /** Launches the information dialog over the window. */
+    void openInformation();
+
+    /** The layout at the current size with the groups available now. */
+    MainLayout currentLayout() const;
+
+    /** The engine's slot codes as the window takes them (all 0 while the device is not open). */
+    loadedProgram::SlotCodes slotCodes() const;
+
+    /** Redraws the buttons of a dropdown index with its caption and state. */
+    void renderDropdownOf (int index);
+
+    /** Marks the user active now (the engine keeps the device while the user is active). */
+    void noteUserActivity();
+
+    std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> dialogLauncher;
+    juce::Array<juce::Component::SafePointer<juce::DialogWindow>> openDialogs;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };
 

@@ -9,6 +9,22 @@ void RegimenModel::listBoxItemClicked (int row, const juce::MouseEvent&)
 {
     clicked = true;
     clickedRow = row;
+    clickedGeneration = rowsGeneration;
+}
+
+bool RegimenModel::setRows (const juce::StringArray& newNames, const juce::Array<juce::Image>& newImages)
+{
+    bool changed = newNames != names || newImages.size() != images.size();
+
+    for (int i = 0; ! changed && i < newImages.size(); ++i)
+        changed = newImages.getReference (i).getBounds() != images.getReference (i).getBounds();
+
+    names = newNames;
+    images = newImages;
+
+    if (changed)
+        ++rowsGeneration;
+    return changed;
 }
 
 void RegimenModel::paintListBoxItem (int row, juce::Graphics& g, int width, int height, bool rowIsSelected)

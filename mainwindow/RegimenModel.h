@@ -35,6 +35,22 @@ public:
     bool clicked = false;
     int clickedRow = -1;
 
+    //==============================================================================
+    /** Replaces the rows; true when they changed: another number of names or images, another name, or an image of
+        another width or height (a null image counts as 0 x 0). A change starts a new generation of rows. Change
+        the rows only through this (or call markRowsChanged), so that a click can be matched to its rows. */
+    bool setRows (const juce::StringArray& newNames, const juce::Array<juce::Image>& newImages);
+
+    /** Starts a new generation although the rows look the same (the packages behind them changed). */
+    void markRowsChanged() { ++rowsGeneration; }
+
+    /** Counts the changes of the rows; a click records the generation it was made on (clickedGeneration). */
+    uint32_t rowsGeneration = 0;
+    uint32_t clickedGeneration = 0;
+
+    /** True while a latched click was made on the rows shown now. */
+    bool clickIsOnCurrentRows() const { return clicked && clickedGeneration == rowsGeneration; }
+
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RegimenModel)
 };

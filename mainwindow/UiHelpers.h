@@ -16,4 +16,17 @@ namespace olvo
 */
 int32_t compareVersion (const juce::String& version, int32_t minor, int32_t tertiary);
 
+/** Gives an image button the three images of an icon button: the icon with a margin of 8 pixels all round; under
+    the mouse on a light-grey rounded square, pressed on a dark-grey one (corner 0.2 x its width). The images scale
+    with the button, keeping their proportions; a click on a transparent pixel misses. The button takes no keyboard
+    focus. A null icon gives 16 x 16 images. */
+void setIconButtonImages (juce::ImageButton& button, const juce::Image& icon);
+
+/** Shrinks an image towards a target size by halving both sides (high-quality resampling) while the side that
+    governs (the one with the larger ratio to its target; the width when they are equal) is more than twice its
+    target, so that drawing it at the target size never shrinks it in one large step. Never enlarges; an image
+    already within twice the target, a null image, and any image for a target below 1 come back as they are. A side
+    never becomes 0 (a side of 1 stays 1). */
+juce::Image downscaleByHalving (const juce::Image& source, int targetWidth, int targetHeight);
+
 } // namespace olvo

@@ -156,6 +156,50 @@ TEST (ListModels, ClicksAreLatchedUntilTheOwnerClearsThem)
     EXPECT_EQ (regimen.clickedRow, 5);
 }
 
+TEST (ListModels, AClickKnowsWhetherTheRowsItWasMadeOnAreStillShown)
+{
+    CollectionModel programs;
+    EXPECT_TRUE (programs.setRows ({ "Calm", "Focus" }, { "", "" }));
+    EXPECT_FALSE (programs.setRows ({ "Calm", "Focus" }, { "", "" }));   // a refill with the same rows: no change
+
+    juce::ListBox list;
+    programs.listBoxItemClicked (1, test::clickOn (list));
+    EXPECT_TRUE (programs.clickIsOnCurrentRows());
+
+    // The rows are replaced between the click and the timer's pass: row 1 is now another program.
+    EXPECT_TRUE (programs.setRows ({ "Sleep", "Calm", "Focus" }, { "", "", "" }));
+    EXPECT_TRUE (programs.clicked);
+    EXPECT_FALSE (programs.clickIsOnCurrentRows());
+
+    // A new detail changes the rows as well; so does a change behind unchanged texts, when the owner says so.
+    programs.listBoxItemClicked (0, test::clickOn (list));
+    EXPECT_TRUE (programs.setRows ({ "Sleep", "Calm", "Focus" }, { "new", "", "" }));
+    EXPECT_FALSE (programs.clickIsOnCurrentRows());
+    programs.listBoxItemClicked (0, test::clickOn (list));
+    programs.markRowsChanged();
+    EXPECT_FALSE (programs.clickIsOnCurrentRows());
+
+    RegimenModel packages;
+    const juce::Image icon (juce::Image::ARGB, 20, 10, true);
+    EXPECT_TRUE (packages.setRows ({ "Basic", "Plus" }, { icon, {} }));
+    EXPECT_FALSE (packages.setRows ({ "Basic", "Plus" }, { juce::Image (juce::Image::ARGB, 20, 10, true), {} }));
+    packages.listBoxItemClicked (1, test::clickOn (list));
+    EXPECT_TRUE (packages.clickIsOnCurrentRows());
+
+    const struct { const char* what; juce::StringArray names; juce::Array<juce::Image> images; } changes[] {
+        { "a name", { "Basic", "Premium" }, { icon, {} } },
+        { "an image's size", { "Basic", "Premium" }, { icon, icon } },
+        { "fewer images", { "Basic", "Premium" }, { icon } },
+        { "another row", { "Basic", "Premium", "Pro" }, { icon } },
+    };
+    for (const auto& change : changes)
+    {
+        packages.listBoxItemClicked (0, test::clickOn (list));
+        EXPECT_TRUE (packages.setRows (change.names, change.images)) << change.what;
+        EXPECT_FALSE (packages.clickIsOnCurrentRows()) << change.what;
+    }
+}
+
 //==============================================================================
 TEST (RegimenModel, AThumbnailFitsTheRowAndTheNameFollowsIt)
 {

@@ -141,15 +141,23 @@ XSession::XSession (bool withTrayHost)
         "Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp" }));
     auto& xvfb = *servers.back();
 
+    // Its output also carries warnings (a display whose socket another server holds is skipped with a line): the
+    // number is the first line of digits only.
     std::string number;
     waitFor ([&]
     {
         const auto out = xvfb.output();
-        const auto end = out.find ('\n');
-        if (end == std::string::npos)
-            return ! xvfb.isRunning();
-        number = out.substr (0, end);
-        return true;
+        size_t start = 0;
+        for (auto end = out.find ('\n'); end != std::string::npos; start = end + 1, end = out.find ('\n', start))
+        {
+            const auto line = out.substr (start, end - start);
+            if (! line.empty() && line.find_first_not_of ("0123456789") == std::string::npos)
+            {
+                number = line;
+                return true;
+            }
+        }
+        return ! xvfb.isRunning();
     }, 20000);
 
     if (number.empty())

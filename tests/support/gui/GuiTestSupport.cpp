@@ -77,7 +77,50 @@ MainComponent::Options windowTestOptions()
     options.startTimer = false;
     options.makeWebView = StandInWebView::factory();
     options.apiUrl = "http://127.0.0.1:9/device/";
+    options.fetchImage = [] (const juce::String&) { return ImageFetch {}; };
     return options;
+}
+
+std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> DialogCapture::launcher()
+{
+    return [this] (juce::DialogWindow::LaunchOptions& options) -> juce::DialogWindow*
+    {
+        Launch launch;
+        launch.content.reset (options.content.release());
+        if (launch.content != nullptr)
+        {
+            launch.contentLookAndFeel = &launch.content->getLookAndFeel();
+            launch.content->setLookAndFeel (nullptr);
+        }
+        launch.title = options.dialogTitle;
+        launch.background = options.dialogBackgroundColour;
+        launch.escapeKeyTriggersCloseButton = options.escapeKeyTriggersCloseButton;
+        launch.useNativeTitleBar = options.useNativeTitleBar;
+        launch.resizable = options.resizable;
+        launches.push_back (std::move (launch));
+        return nullptr;
+    };
+}
+
+ScopedManualClock::ScopedManualClock()
+    : now (juce::Time::currentTimeMillis())
+{
+    setClock (this);
+}
+
+ScopedManualClock::~ScopedManualClock()
+{
+    setClock (nullptr);
+}
+
+void ScopedManualClock::sleepMs (int ms)
+{
+    juce::Thread::sleep (ms);
+}
+
+bool ScopedManualClock::waitOnThread (juce::Thread& thread, int ms)
+{
+    return thread.wait (ms);
 }
 
 ScopedLinkCapture::ScopedLinkCapture()

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "engine/Clock.h"
 #include "mainwindow/MainComponent.h"
 #include "mainwindow/WebView.h"
 #include "platform/Links.h"
 
 #include <juce_gui_extra/juce_gui_extra.h>
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace olvo::test
 {
@@ -53,8 +57,48 @@ public:
     static WebView::Factory factory();
 };
 
-/** Options for a window under test: worker and timer stopped, a stand-in web view, an endpoint nobody answers. */
+/** Options for a window under test: worker and timer stopped, a stand-in web view, an endpoint nobody answers, and
+    an image fetcher that never reaches the network (every URL: no connection). */
 MainComponent::Options windowTestOptions();
+
+//==============================================================================
+/** Dialogs a window would launch, captured instead of shown: the options as they were at the launch, and the
+    content (taken over; its look-and-feel, recorded, is taken off it so that it may outlive the window). */
+class DialogCapture
+{
+public:
+    struct Launch
+    {
+        std::unique_ptr<juce::Component> content;
+        juce::LookAndFeel* contentLookAndFeel = nullptr;
+        juce::String title;
+        juce::Colour background;
+        bool escapeKeyTriggersCloseButton = false, useNativeTitleBar = false, resizable = true;
+    };
+
+    /** A launcher for MainComponent::Options::launchDialog that records into this capture; returns no window. */
+    std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> launcher();
+
+    std::vector<Launch> launches;
+};
+
+//==============================================================================
+/** Holds the engine's clock (engine/Clock.h) still for the lifetime of the object: time moves only when the test
+    advances it; sleeps and waits take real time. Install it while no engine thread runs. */
+class ScopedManualClock : public Clock
+{
+public:
+    ScopedManualClock();
+    ~ScopedManualClock() override;
+
+    int64_t nowMs() override { return now.load(); }
+    void sleepMs (int ms) override;
+    bool waitOnThread (juce::Thread& thread, int ms) override;
+
+    void advance (int64_t ms) { now += ms; }
+
+    std::atomic<int64_t> now;
+};
 
 //==============================================================================
 /** Captures the links the application opens (after the link rule) instead of starting a browser. */

@@ -1,0 +1,645 @@
+#include "GuiTestSupport.h"
+
+#include "mainwindow/ImageUrlCache.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <thread>
+
+namespace olvo
+{
+
+namespace
+{
+    juce::MemoryBlock encoded (juce::ImageFileFormat&& format, int w, int h)
+    {
+        juce::Image image (juce::Image::RGB, w, h, true);
+        image.clear (image.getBounds(), juce::Colours::orange);
+        juce::MemoryOutputStream out;
+        format.writeImageToStream (image, out);
+        return out.getMemoryBlock();
+    }
+
+    juce::MemoryBlock png (int w = 20, int h = 10) { return encoded (juce::PNGImageFormat(), w, h); }
+    juce::MemoryBlock jpeg (int w = 20, int h = 10) { return encoded (juce::JPEGImageFormat(), w, h); }
+
+    /** GIFs of 16 x 11 pixels of 16 colours: pixel (x, y) has colour (7 x + 3 y) mod 16 (see patternColour); plain,
+        interlaced, and with colour 1 (0, 255, 0) transparent. */
+    const uint8_t plainGif[] = {
+      0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x10, 0x00, 0x0b, 0x00, 0xf3, 0x00,
+      0x00, 0xe0, 0x1f, 0x06, 0xf0, 0x0f, 0x2b, 0x80, 0x7f, 0x28, 0x90, 0x6f,
+      0x4d, 0xa0, 0x5f, 0x72, 0x70, 0x8f, 0x03, 0x00, 0xff, 0x00, 0x10, 0xef,
+      0x25, 0x20, 0xdf, 0x4a, 0x30, 0xcf, 0x6f, 0xc0, 0x3f, 0xbc, 0xb0, 0x4f,
+      0x97, 0xd0, 0x2f, 0xe1, 0x40, 0xbf, 0x94, 0x50, 0xaf, 0xb9, 0x60, 0x9f,
+      0xde, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00,
+      0x00, 0x00, 0x10, 0x00, 0x0b, 0x00, 0x00, 0x04, 0x39, 0xd0, 0x14, 0xe0,
+      0x54, 0x22, 0x47, 0x84, 0xc7, 0xda, 0x42, 0xc3, 0x95, 0x6d, 0xdd, 0x37,
+      0x48, 0x94, 0xc2, 0x79, 0x20, 0x5a, 0x89, 0xda, 0x39, 0xbd, 0x98, 0xb6,
+      0x7e, 0x56, 0x4d, 0xb2, 0x32, 0xb5, 0x9b, 0xae, 0x5c, 0xa6, 0x35, 0x13,
+      0xda, 0x4a, 0xb4, 0xd1, 0x8d, 0x08, 0x38, 0xf2, 0x82, 0x22, 0x60, 0x11,
+      0xb6, 0x4b, 0x51, 0x97, 0xb2, 0x08, 0x00, 0x3b
+    };
+    const uint8_t interlacedGif[] = {
+      0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x10, 0x00, 0x0b, 0x00, 0xf3, 0x00,
+      0x00, 0xe0, 0x1f, 0x06, 0xf0, 0x0f, 0x2b, 0x80, 0x7f, 0x28, 0x90, 0x6f,
+      0x4d, 0xa0, 0x5f, 0x72, 0x70, 0x8f, 0x03, 0x00, 0xff, 0x00, 0x10, 0xef,
+      0x25, 0x20, 0xdf, 0x4a, 0x30, 0xcf, 0x6f, 0xc0, 0x3f, 0xbc, 0xb0, 0x4f,
+      0x97, 0xd0, 0x2f, 0xe1, 0x40, 0xbf, 0x94, 0x50, 0xaf, 0xb9, 0x60, 0x9f,
+      0xde, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00,
+      0x00, 0x00, 0x10, 0x00, 0x0b, 0x00, 0x40, 0x04, 0x39, 0xd0, 0x14, 0xe0,
+      0x54, 0x22, 0x47, 0x84, 0xc7, 0xda, 0x42, 0x83, 0xc6, 0x79, 0xa0, 0x44,
+      0x59, 0x18, 0x9a, 0x6d, 0xdd, 0x37, 0x98, 0xce, 0xe8, 0xc2, 0xaa, 0x56,
+      0x4e, 0xd5, 0xb5, 0xca, 0xa7, 0x2e, 0xb6, 0x37, 0x1f, 0x8b, 0xf4, 0xc2,
+      0x29, 0x8a, 0x3d, 0xcc, 0x8f, 0x34, 0x9c, 0x19, 0x7d, 0x39, 0x65, 0xf3,
+      0x06, 0x70, 0x26, 0x77, 0x9d, 0x08, 0x00, 0x3b
+    };
+    const uint8_t transparentGif[] = {
+      0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x10, 0x00, 0x0b, 0x00, 0xf3, 0x00,
+      0x00, 0xe0, 0x1f, 0x06, 0xf0, 0x0f, 0x2b, 0x80, 0x7f, 0x28, 0x90, 0x6f,
+      0x4d, 0xa0, 0x5f, 0x72, 0x70, 0x8f, 0x03, 0x10, 0xef, 0x25, 0x20, 0xdf,
+      0x4a, 0x30, 0xcf, 0x6f, 0xc0, 0x3f, 0xbc, 0xb0, 0x4f, 0x97, 0xd0, 0x2f,
+      0xe1, 0x40, 0xbf, 0x94, 0x50, 0xaf, 0xb9, 0x60, 0x9f, 0xde, 0x00, 0x00,
+      0x00, 0x21, 0xf9, 0x04, 0x01, 0x00, 0x00, 0x0f, 0x00, 0x2c, 0x00, 0x00,
+      0x00, 0x00, 0x10, 0x00, 0x0b, 0x00, 0x00, 0x04, 0x39, 0xf0, 0x15, 0xd0,
+      0x12, 0x22, 0x46, 0x04, 0xb7, 0x98, 0x3a, 0xc3, 0x95, 0x6d, 0xdd, 0x37,
+      0x48, 0x54, 0xc2, 0x79, 0x20, 0x5a, 0x89, 0xda, 0x39, 0xbd, 0x98, 0xb6,
+      0x7e, 0x56, 0x4d, 0xb2, 0x32, 0xb5, 0x9b, 0xae, 0x5c, 0xa6, 0x35, 0x13,
+      0xda, 0x4a, 0xb4, 0xd1, 0x8d, 0x08, 0x38, 0xf2, 0x82, 0x22, 0x60, 0x11,
+      0xb6, 0x4b, 0x51, 0x97, 0xb2, 0x08, 0x00, 0x3b
+    };
+
+    juce::Colour patternColour (int x, int y)
+    {
+        const int i = (7 * x + 3 * y) % 16;
+        return juce::Colour ((juce::uint8) (i * 16 % 256), (juce::uint8) ((255 - i * 16) % 256), (juce::uint8) (i * 37 % 256));
+    }
+
+    /** A 1 x 1 GIF with a graphics-control extension before its image descriptor (at byte 27). */
+    juce::MemoryBlock gif()
+    {
+        static const uint8_t bytes[] {
+            'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0,   // screen 1 x 1, a palette of 2 colours
+            0xff, 0xff, 0xff, 0, 0, 0,
+            '!', 0xf9, 4, 1, 0, 0, 0, 0,                          // graphics control extension
+            ',', 0, 0, 0, 0, 1, 0, 1, 0, 0,                        // image descriptor: 1 x 1
+            2, 2, 0x44, 1, 0, ';' };
+        return { bytes, sizeof (bytes) };
+    }
+    constexpr size_t gifDescriptor = 27;
+
+    void putU16LE (juce::MemoryBlock& block, size_t at, int v)
+    {
+        block[at] = (char) (v & 0xff);
+        block[at + 1] = (char) ((v >> 8) & 0xff);
+    }
+
+    void putU32BE (juce::MemoryBlock& block, size_t at, uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            block[at + (size_t) i] = (char) (v >> (24 - 8 * i));
+    }
+
+    /** The offset of a JPEG's first frame header marker (FF C0..C2). */
+    size_t startOfFrame (const juce::MemoryBlock& block)
+    {
+        auto* b = static_cast<const uint8_t*> (block.getData());
+        for (size_t i = 2; i + 1 < block.getSize(); ++i)
+            if (b[i] == 0xff && b[i + 1] >= 0xc0 && b[i + 1] <= 0xc2)
+                return i;
+        return 0;
+    }
+
+    juce::Image decode (const juce::MemoryBlock& block)
+    {
+        return decodeImageWithinLimits (block.getData(), block.getSize());
+    }
+}
+
+//==============================================================================
+TEST (ImageDecoding, ReadsTheDeclaredSizeOfEachFormatBeforeDecoding)
+{
+    const struct { const char* what; juce::MemoryBlock data; ImageHeader::Format format; int w, h; } table[] {
+        { "png", png (20, 10), ImageHeader::Format::png, 20, 10 },
+        { "jpeg", jpeg (33, 7), ImageHeader::Format::jpeg, 33, 7 },
+        { "gif", gif(), ImageHeader::Format::gif, 1, 1 },
+    };
+
+    for (const auto& row : table)
+    {
+        const auto header = readImageHeader (row.data.getData(), row.data.getSize());
+        EXPECT_EQ (header.format, row.format) << row.what;
+        EXPECT_EQ (header.width, row.w) << row.what;
+        EXPECT_EQ (header.height, row.h) << row.what;
+
+        const auto image = decode (row.data);
+        EXPECT_EQ (image.getWidth(), row.w) << row.what;
+        EXPECT_EQ (image.getHeight(), row.h) << row.what;
+    }
+}
+
+TEST (ImageDecoding, ASmallFileDeclaringAHugeImageIsRefusedWithoutDecoding)
+{
+    auto hugePng = png();
+    putU32BE (hugePng, 16, 40000);
+    putU32BE (hugePng, 20, 40000);
+
+    auto hugeJpeg = jpeg();
+    const auto sof = startOfFrame (hugeJpeg);
+    ASSERT_GT (sof, 0u);
+    hugeJpeg[sof + 5] = (char) 0xea;   // height 60000
+    hugeJpeg[sof + 6] = (char) 0x60;
+    hugeJpeg[sof + 7] = (char) 0xea;   // width 60000
+    hugeJpeg[sof + 8] = (char) 0x60;
+
+    auto hugeGif = gif();
+    putU16LE (hugeGif, gifDescriptor + 5, 65535);
+    putU16LE (hugeGif, gifDescriptor + 7, 65535);
+
+    auto wideGif = gif();   // within the pixel count, beyond the longest side
+    putU16LE (wideGif, gifDescriptor + 5, 20000);
+
+    for (const auto* data : { &hugePng, &hugeJpeg, &hugeGif, &wideGif })
+    {
+        const auto header = readImageHeader (data->getData(), data->getSize());
+        EXPECT_GT ((int64_t) header.width * header.height, 0);
+        EXPECT_TRUE (decode (*data).isNull()) << header.width << "x" << header.height;
+    }
+
+    // The limits are the caller's.
+    ImageLimits tight;
+    tight.maxPixels = 199;
+    const auto block = png (20, 10);
+    EXPECT_TRUE (decodeImageWithinLimits (block.getData(), block.getSize(), tight).isNull());
+    tight.maxPixels = 200;
+    EXPECT_TRUE (decodeImageWithinLimits (block.getData(), block.getSize(), tight).isValid());
+}
+
+TEST (ImageDecoding, DataThatIsNoReadableImageGivesNone)
+{
+    auto zeroGif = gif();
+    putU16LE (zeroGif, gifDescriptor + 5, 0);
+    auto truncatedPng = png();
+    truncatedPng.setSize (20);
+    auto jpegWithoutFrame = jpeg();
+    jpegWithoutFrame.setSize (startOfFrame (jpegWithoutFrame));
+    jpegWithoutFrame.append ("\xff\xd9", 2);
+    auto gifWithoutImage = gif();
+    gifWithoutImage.setSize (gifDescriptor);
+    gifWithoutImage.append (";", 1);
+
+    const struct { const char* what; juce::MemoryBlock data; } table[] {
+        { "text", juce::MemoryBlock ("<html>not found</html>", 22) },
+        { "four bytes", juce::MemoryBlock ("\x89PNG", 4) },
+        { "empty", juce::MemoryBlock() },
+        { "gif of width 0", zeroGif },
+        { "png cut in its header", truncatedPng },
+        { "jpeg without a frame header", jpegWithoutFrame },
+        { "gif without an image", gifWithoutImage },
+    };
+
+    for (const auto& row : table)
+        EXPECT_TRUE (decode (row.data).isNull()) << row.what;
+
+    EXPECT_TRUE (decodeImageWithinLimits (nullptr, 100).isNull());
+}
+
+TEST (ImageDecoding, ImagesDecodeToTheirColours)
+{
+    const struct { const char* what; const uint8_t* data; size_t size; bool transparentGreen; } gifs[] {
+        { "plain", plainGif, sizeof (plainGif), false },
+        { "interlaced", interlacedGif, sizeof (interlacedGif), false },   // rows stored 0, 8, 4, 2, 6, 10, 1, 3 ...
+        { "transparent", transparentGif, sizeof (transparentGif), true },
+    };
+
+    for (const auto& gif : gifs)
+    {
+        const auto image = decodeImageWithinLimits (gif.data, gif.size);
+        ASSERT_EQ (image.getWidth(), 16) << gif.what;
+        ASSERT_EQ (image.getHeight(), 11) << gif.what;
+
+        int wrong = 0;
+        for (int y = 0; y < 11; ++y)
+            for (int x = 0; x < 16; ++x)
+            {
+                const auto expected = patternColour (x, y);
+                const auto green = expected == juce::Colour (0, 255, 0);
+                const auto pixel = image.getPixelAt (x, y);
+                wrong += gif.transparentGreen && green ? (pixel.getAlpha() != 0) : (pixel != expected);
+            }
+        EXPECT_EQ (wrong, 0) << gif.what;
+    }
+
+    // PNG keeps its alpha (premultiplied as JUCE draws it); JPEG comes close to its colours.
+    juce::Image source (juce::Image::ARGB, 8, 8, true);
+    source.clear ({ 0, 0, 4, 8 }, juce::Colours::blue.withAlpha ((juce::uint8) 128));
+    source.clear ({ 4, 0, 4, 8 }, juce::Colours::orange);
+    juce::MemoryOutputStream out;
+    juce::PNGImageFormat().writeImageToStream (source, out);
+    const auto fromPng = decodeImageWithinLimits (out.getData(), out.getDataSize());
+    EXPECT_TRUE (test::near (fromPng.getPixelAt (1, 1), source.getPixelAt (1, 1), 3));
+    EXPECT_EQ (fromPng.getPixelAt (1, 1).getAlpha(), 128);
+    EXPECT_EQ (fromPng.getPixelAt (6, 6), juce::Colour (juce::Colours::orange));
+
+    const auto fromJpeg = decode (jpeg (33, 7));
+    EXPECT_TRUE (test::near (fromJpeg.getPixelAt (16, 3), juce::Colours::orange, 8));
+}
+
+TEST (ImageDecoding, CorruptOrCutDataGivesAnImageOrNoneButNeverACrash)
+{
+    // JUCE's own loaders, built against the system's libraries, crash on some of these (a division by zero in
+    // libjpeg, a jump through a null pointer in libpng) and read outside a buffer on every GIF.
+    juce::Random random (20240611);
+    const juce::MemoryBlock seeds[] { png (64, 48), jpeg (64, 48), juce::MemoryBlock (plainGif, sizeof (plainGif)),
+                                      juce::MemoryBlock (interlacedGif, sizeof (interlacedGif)), gif() };
+    int decoded = 0, refused = 0;
+
+    for (const auto& seed : seeds)
+    {
+        for (int i = 0; i < 1500; ++i)
+        {
+            auto data = seed;
+            for (int n = 1 + random.nextInt (6); --n >= 0;)
+                data[(size_t) random.nextInt ((int) data.getSize())] = (char) random.nextInt (256);
+            if (random.nextInt (3) == 0)
+                data.setSize ((size_t) random.nextInt ((int) data.getSize()));
+
+            const auto image = decodeImageWithinLimits (data.getData(), data.getSize());
+            ++(image.isValid() ? decoded : refused);
+            ASSERT_LE ((int64_t) image.getWidth() * image.getHeight(), ImageLimits().maxPixels);
+        }
+    }
+
+    // Both outcomes happen: the mutations are neither all harmless nor all fatal.
+    EXPECT_GT (decoded, 100);
+    EXPECT_GT (refused, 100);
+}
+
+//==============================================================================
+namespace
+{
+    /** A fetcher that serves prepared outcomes by URL and counts its calls. */
+    struct FakeFetcher
+    {
+        std::map<juce::String, ImageFetch> outcomes;
+        std::map<juce::String, int> calls;
+
+        ImageUrlCache::Fetcher fetcher()
+        {
+            return [this] (const juce::String& url)
+            {
+                ++calls[url];
+                const auto it = outcomes.find (url);
+                return it != outcomes.end() ? it->second : ImageFetch {};
+            };
+        }
+
+        void serve (const juce::String& url, ImageFetch::Result result, juce::MemoryBlock body = {}, int status = 200)
+        {
+            ImageFetch fetch;
+            fetch.result = result;
+            fetch.statusCode = status;
+            fetch.body = std::move (body);
+            outcomes[url] = std::move (fetch);
+        }
+    };
+
+    const juce::String logo ("https://cdn.olvo.example/logo.png");
+}
+
+TEST (ImageUrlCache, AnImageIsFetchedOnceAndKept)
+{
+    FakeFetcher net;
+    net.serve (logo, ImageFetch::Result::body, png (20, 10));
+    ImageUrlCache cache (net.fetcher());
+
+    EXPECT_EQ (cache.get (logo).getWidth(), 20);
+    EXPECT_EQ (cache.get (logo).getHeight(), 10);
+    EXPECT_EQ (net.calls[logo], 1);
+    EXPECT_EQ (cache.entries().size(), 1u);
+
+    // The URL must match exactly.
+    EXPECT_TRUE (cache.get ("https://cdn.olvo.example/LOGO.png").isNull());
+    EXPECT_EQ (net.calls["https://cdn.olvo.example/LOGO.png"], 1);
+}
+
+TEST (ImageUrlCache, OnlyWebUrlsAreFetched)
+{
+    FakeFetcher net;
+    ImageUrlCache cache (net.fetcher());
+
+    for (const char* url : { "", "file:///etc/hostname", "/etc/hostname", "ftp://cdn.olvo.example/a.png",
+                             "https:///no-host.png", "https://cdn.olvo.example/a b.png" })
+    {
+        EXPECT_TRUE (cache.get (url).isNull()) << url;
+        EXPECT_EQ (net.calls.count (url), 0u) << url;
+    }
+    EXPECT_TRUE (cache.entries().empty());
+}
+
+TEST (ImageUrlCache, ABodyThatIsNoUsableImageIsKeptAsNone)
+{
+    auto huge = png();
+    putU32BE (huge, 16, 40000);
+    putU32BE (huge, 20, 40000);
+
+    FakeFetcher net;
+    net.serve ("https://a.example/text", ImageFetch::Result::body, juce::MemoryBlock ("hello world", 11));
+    net.serve ("https://a.example/huge", ImageFetch::Result::body, huge);
+    net.serve ("https://a.example/big", ImageFetch::Result::tooLarge);
+    ImageUrlCache cache (net.fetcher());
+
+    for (const char* url : { "https://a.example/text", "https://a.example/huge", "https://a.example/big" })
+    {
+        EXPECT_TRUE (cache.get (url).isNull()) << url;
+        EXPECT_TRUE (cache.get (url).isNull()) << url;
+        EXPECT_EQ (net.calls[url], 1) << url << ": asked again without the network";
+    }
+}
+
+TEST (ImageUrlCache, AFailedDownloadIsTriedAgainAfterAMinuteNotOnEveryPass)
+{
+    test::ScopedManualClock clock;
+    FakeFetcher net;
+    net.serve (logo, ImageFetch::Result::httpError, {}, 404);
+    ImageUrlCache cache (net.fetcher());
+
+    EXPECT_TRUE (cache.get (logo).isNull());
+    ASSERT_EQ (cache.entries().size(), 1u);
+    EXPECT_NE (cache.entries()[0].retryAt, 0) << "a failure, not a kept (null) image";
+
+    for (int pass = 0; pass < 10; ++pass)
+    {
+        clock.advance (500);
+        EXPECT_TRUE (cache.get (logo).isNull());
+    }
+    EXPECT_EQ (net.calls[logo], 1);
+
+    // The server is back: the next try after the minute brings the image, which is then kept.
+    net.serve (logo, ImageFetch::Result::body, png (20, 10));
+    clock.advance (60 * 1000);
+    EXPECT_EQ (cache.get (logo).getWidth(), 20);
+    EXPECT_EQ (net.calls[logo], 2);
+    clock.advance (10 * 60 * 1000);
+    EXPECT_EQ (cache.get (logo).getWidth(), 20);
+    EXPECT_EQ (net.calls[logo], 2);
+    EXPECT_EQ (cache.entries().size(), 1u);
+
+    // Every kind of failure is remembered the same way.
+    for (auto result : { ImageFetch::Result::noConnection, ImageFetch::Result::timedOut })
+    {
+        const juce::String url ("https://a.example/" + juce::String ((int) result));
+        net.serve (url, result);
+        EXPECT_TRUE (cache.get (url).isNull());
+        EXPECT_TRUE (cache.get (url).isNull());
+        EXPECT_EQ (net.calls[url], 1) << url;
+    }
+}
+
+TEST (ImageUrlCache, HoldsABoundedNumberOfEntriesAndPixels)
+{
+    FakeFetcher net;
+    for (int i = 0; i < 6; ++i)
+        net.serve ("https://a.example/" + juce::String (i), ImageFetch::Result::body, png (20, 10));
+
+    ImageCacheSettings settings;
+    settings.maxEntries = 3;
+    ImageUrlCache cache (net.fetcher(), settings);
+
+    for (int i = 0; i < 3; ++i)
+        cache.get ("https://a.example/" + juce::String (i));
+    cache.get ("https://a.example/0");   // used again: the least recently used is now 1
+    cache.get ("https://a.example/3");
+
+    ASSERT_EQ (cache.entries().size(), 3u);
+    juce::StringArray urls;
+    for (const auto& e : cache.entries())
+        urls.add (e.url);
+    EXPECT_TRUE (urls.contains ("https://a.example/0"));
+    EXPECT_FALSE (urls.contains ("https://a.example/1"));
+
+    settings.maxEntries = 100;
+    settings.maxCachedPixels = 500;   // two images of 200 pixels
+    ImageUrlCache small (net.fetcher(), settings);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ (small.get ("https://a.example/" + juce::String (i)).getWidth(), 20);
+    EXPECT_EQ (small.entries().size(), 2u);
+}
+
+//==============================================================================
+namespace
+{
+    /** An image server on 127.0.0.1 with the ways a server goes wrong. */
+    struct ImageServer
+    {
+        httplib::Server server;
+        std::thread thread;
+        int port = 0;
+        std::atomic<bool> stopping { false };
+        std::atomic<int> flakyRequests { 0 }, requests { 0 };
+        juce::MemoryBlock image = png (20, 10);
+
+        ImageServer()
+        {
+            auto send = [] (httplib::Response& res, const juce::MemoryBlock& body, const char* type = "image/png")
+            {
+                res.set_content (static_cast<const char*> (body.getData()), body.getSize(), type);
+            };
+
+            server.set_pre_routing_handler ([this] (const httplib::Request&, httplib::Response&)
+            {
+                ++requests;
+                return httplib::Server::HandlerResponse::Unhandled;
+            });
+            server.Get ("/logo.png", [this, send] (const httplib::Request&, httplib::Response& res) { send (res, image); });
+            server.Get ("/redirect", [] (const httplib::Request&, httplib::Response& res) { res.set_redirect ("/logo.png"); });
+            server.Get (R"(/chain/(\d+))", [] (const httplib::Request& req, httplib::Response& res)
+            {
+                const int n = std::stoi (req.matches[1]);
+                res.set_redirect (n > 1 ? "/chain/" + std::to_string (n - 1) : std::string ("/logo.png"));
+            });
+            server.Get ("/to-file", [] (const httplib::Request&, httplib::Response& res)
+            {
+                res.status = 302;
+                res.set_header ("Location", "file:///etc/hostname");
+            });
+            server.Get ("/missing", [this, send] (const httplib::Request&, httplib::Response& res)
+            {
+                send (res, image);   // an error page that happens to be an image is still no image
+                res.status = 404;
+            });
+            server.Get ("/flaky", [this, send] (const httplib::Request&, httplib::Response& res)
+            {
+                send (res, image);
+                if (flakyRequests++ == 0)
+                    res.status = 500;
+            });
+            server.Get ("/stall", [this] (const httplib::Request&, httplib::Response&)
+            {
+                for (int i = 0; i < 300 && ! stopping; ++i)
+                    std::this_thread::sleep_for (std::chrono::milliseconds (20));
+            });
+            server.Get ("/stall-in-body", [this] (const httplib::Request&, httplib::Response& res)
+            {
+                res.set_content_provider (100000, "image/png", [this] (size_t offset, size_t, httplib::DataSink& sink)
+                {
+                    static const std::string start (100, 'x');
+                    if (offset == 0)
+                        return sink.write (start.data(), start.size());
+                    for (int i = 0; i < 300 && ! stopping; ++i)
+                        std::this_thread::sleep_for (std::chrono::milliseconds (20));
+                    return false;
+                });
+            });
+            server.Get ("/huge-body", [this] (const httplib::Request&, httplib::Response& res)
+            {
+                res.set_chunked_content_provider ("image/png", [this] (size_t offset, httplib::DataSink& sink)
+                {
+                    static const std::string chunk (64 * 1024, 'x');
+                    if (stopping || offset > 64 * 1024 * 1024)
+                    {
+                        sink.done();
+                        return true;
+                    }
+                    return sink.write (chunk.data(), chunk.size());
+                });
+            });
+            server.Get ("/huge-declared", [this] (const httplib::Request&, httplib::Response& res)
+            {
+                res.set_content_provider (1024 * 1024 * 1024, "image/png",
+                                          [this] (size_t, size_t, httplib::DataSink& sink)
+                {
+                    static const std::string chunk (4096, 'x');
+                    return ! stopping && sink.write (chunk.data(), chunk.size());
+                });
+            });
+            server.Get ("/huge-image.png", [this, send] (const httplib::Request&, httplib::Response& res)
+            {
+                auto huge = image;
+                putU32BE (huge, 16, 40000);
+                putU32BE (huge, 20, 40000);
+                send (res, huge);
+            });
+
+            port = server.bind_to_any_port ("127.0.0.1");
+            thread = std::thread ([this] { server.listen_after_bind(); });
+            while (! server.is_running())
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        }
+
+        ~ImageServer()
+        {
+            stopping = true;
+            server.stop();
+            thread.join();
+        }
+
+        juce::String url (const juce::String& path) const { return "http://127.0.0.1:" + juce::String (port) + path; }
+    };
+
+    /** Short limits, so that a stalled server costs the test a second or two; the whole download's limit comes
+        before curl's own low-speed cut (which the connection time-out sets). */
+    ImageFetchLimits shortLimits()
+    {
+        ImageFetchLimits limits;
+        limits.connectTimeoutMs = 3000;
+        limits.totalTimeoutMs = 1000;
+        return limits;
+    }
+}
+
+TEST (ImageFetch, FollowsRedirectsToAnImageButNeverToALocalFile)
+{
+    ImageServer server;
+
+    const struct { const char* path; ImageFetch::Result result; int status; } table[] {
+        { "/logo.png", ImageFetch::Result::body, 200 },
+        { "/redirect", ImageFetch::Result::body, 200 },
+        { "/chain/5", ImageFetch::Result::body, 200 },        // five redirects are followed
+        { "/chain/6", ImageFetch::Result::noConnection, 0 },  // a sixth is not
+        { "/to-file", ImageFetch::Result::noConnection, 0 },  // curl follows no redirect to a local file
+    };
+
+    for (const auto& row : table)
+    {
+        const auto fetch = fetchImageOverHttp (server.url (row.path));
+        EXPECT_EQ (fetch.result, row.result) << row.path;
+        EXPECT_EQ (fetch.statusCode, row.status) << row.path;
+        if (row.result == ImageFetch::Result::body)
+            EXPECT_TRUE (fetch.body == server.image) << row.path;
+        else
+            EXPECT_EQ (fetch.body.getSize(), 0u) << row.path;
+    }
+}
+
+TEST (ImageFetch, ErrorsStallsAndOversizedBodiesEndInTime)
+{
+    ImageServer server;
+
+    // The stalls with the short limits; the large bodies with the application's (reading 8 MB takes a while
+    // under the sanitizers).
+    const struct { const char* path; ImageFetch::Result result; bool shortLimits; } table[] {
+        { "/missing", ImageFetch::Result::httpError, false },
+        { "/stall", ImageFetch::Result::timedOut, true },
+        { "/stall-in-body", ImageFetch::Result::timedOut, true },
+        { "/huge-body", ImageFetch::Result::tooLarge, false },
+        { "/huge-declared", ImageFetch::Result::tooLarge, false },
+    };
+
+    for (const auto& row : table)
+    {
+        const auto started = juce::Time::getMillisecondCounter();
+        const auto fetch = fetchImageOverHttp (server.url (row.path), row.shortLimits ? shortLimits()
+                                                                                      : ImageFetchLimits());
+        EXPECT_EQ (fetch.result, row.result) << row.path;
+        EXPECT_EQ (fetch.body.getSize(), 0u) << row.path;
+        EXPECT_LT (juce::Time::getMillisecondCounter() - started, 14000u) << row.path;
+    }
+
+    // Nobody listening.
+    ImageFetch closed;
+    {
+        ImageServer gone;
+        closed = fetchImageOverHttp (gone.url ("/logo.png").replace (juce::String (gone.port), "9"));
+    }
+    EXPECT_EQ (closed.result, ImageFetch::Result::noConnection);
+}
+
+TEST (ImageUrlCache, AgainstALocalServer)
+{
+    test::ScopedManualClock clock;
+    ImageServer server;
+    ImageUrlCache cache ([] (const juce::String& url) { return fetchImageOverHttp (url, shortLimits()); });
+
+    EXPECT_EQ (cache.get (server.url ("/redirect")).getWidth(), 20);
+
+    // A huge declared size is kept as no image: not fetched again.
+    EXPECT_TRUE (cache.get (server.url ("/huge-image.png")).isNull());
+    const int afterHuge = server.requests;
+    EXPECT_TRUE (cache.get (server.url ("/huge-image.png")).isNull());
+    EXPECT_EQ (server.requests, afterHuge);
+
+    // A 404 is not an image, whatever its body, and is tried again only after the minute.
+    EXPECT_TRUE (cache.get (server.url ("/missing")).isNull());
+    EXPECT_TRUE (cache.get (server.url ("/missing")).isNull());
+    EXPECT_EQ (server.requests, afterHuge + 1);
+
+    // A server error, then the server recovers: the retry after the minute brings the image.
+    EXPECT_TRUE (cache.get (server.url ("/flaky")).isNull());
+    EXPECT_TRUE (cache.get (server.url ("/flaky")).isNull());
+    EXPECT_EQ (server.flakyRequests, 1);
+    clock.advance (61 * 1000);
+    EXPECT_EQ (cache.get (server.url ("/flaky")).getWidth(), 20);
+    EXPECT_EQ (server.flakyRequests, 2);
+
+    // A stalled server: a bounded wait, then a failure that is not retried on the next pass.
+    const auto started = juce::Time::getMillisecondCounter();
+    EXPECT_TRUE (cache.get (server.url ("/stall")).isNull());
+    EXPECT_LT (juce::Time::getMillisecondCounter() - started, 8000u);
+    const auto again = juce::Time::getMillisecondCounter();
+    EXPECT_TRUE (cache.get (server.url ("/stall")).isNull());
+    EXPECT_LT (juce::Time::getMillisecondCounter() - again, 100u);
+}
+
+} // namespace olvo
