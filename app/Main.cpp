@@ -23,6 +23,11 @@ int main (int argc, char* argv[])
         prctl (PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent)
             return 0;   // the application went before the line above
+
+        // Ctrl-C in a terminal interrupts the whole process group. It is meant for the application, which then ends
+        // its helper itself; a helper gone first leaves JUCE's web view thread spinning on the closed pipe, and the
+        // application could never quit.
+        std::signal (SIGINT, SIG_IGN);
     }
 
     juce::JUCEApplicationBase::createInstance = &createApplication;

@@ -218,6 +218,32 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     EXPECT_EQ (count (app->output(), "No system tray"), 1) << app->output();
 }
 
+// Ctrl-C in a terminal interrupts the application and its web view's helper together (one process group): the
+// application still quits normally, and ends its helper itself.
+TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
+{
+    const XSession session (false);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    // setsid: the program leads a process group of its own, as a terminal's foreground job does.
+    auto app = std::make_unique<Process> (std::vector<std::string> { "setsid", program });
+    ASSERT_TRUE (app->started());
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+        << "the window did not show\n" << app->output();
+
+    std::vector<std::string> helpers;
+    ASSERT_TRUE (XSession::waitFor ([&]
+    {
+        helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
+        return helpers.size() == 1;
+    })) << "the web view's helper runs";
+
+    kill (-app->processId(), SIGINT);
+    ASSERT_TRUE (app->waitForExit (30000)) << "no exit after an interrupt to its process group";
+    EXPECT_EQ (app->exitStatus(), 0);
+    EXPECT_TRUE (XSession::waitFor ([&] { return ! isAlive (helpers.front()); })) << "the helper outlived it";
+}
+
 TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
 {
     const XSession session (false);
