@@ -8,6 +8,7 @@
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,7 +137,9 @@ XSession::XSession (bool withTrayHost)
     if (const char* d = std::getenv ("DISPLAY"))
         oldDisplay = d;
 
-    // Xvfb picks a free display and writes its number on the descriptor given (our pipe).
+    // Xvfb picks a free display and writes its number on the descriptor given (our pipe). Its complaints about the
+    // displays it passed over (another server's socket left behind) come first on the same pipe: the number is the
+    // first line made of digits alone.
     servers.push_back (std::make_unique<Process> (std::vector<std::string> {
         "Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp" }));
     auto& xvfb = *servers.back();
@@ -144,12 +147,16 @@ XSession::XSession (bool withTrayHost)
     std::string number;
     waitFor ([&]
     {
-        const auto out = xvfb.output();
-        const auto end = out.find ('\n');
-        if (end == std::string::npos)
-            return ! xvfb.isRunning();
-        number = out.substr (0, end);
-        return true;
+        std::istringstream lines (xvfb.output());
+        for (std::string line; std::getline (lines, line) && ! lines.eof();)
+        {
+            if (! line.empty() && line.find_first_not_of ("0123456789") == std::string::npos)
+            {
+                number = line;
+                return true;
+            }
+        }
+        return ! xvfb.isRunning();
     }, 20000);
 
     if (number.empty())
