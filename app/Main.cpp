@@ -24,10 +24,11 @@ int main (int argc, char* argv[])
         if (getppid() != parent)
             return 0;   // the application went before the line above
 
-        // Ctrl-C in a terminal interrupts the whole process group. It is meant for the application, which then ends
-        // its helper itself; a helper gone first leaves JUCE's web view thread spinning on the closed pipe, and the
-        // application could never quit.
-        std::signal (SIGINT, SIG_IGN);
+        // Ctrl-C in a terminal interrupts the terminal's foreground process group. It is meant for the application,
+        // which then ends its helper itself: the helper (and WebKit's processes, which it starts) leaves that group.
+        // A helper gone first, or one whose WebKit processes went, leaves JUCE's web view thread spinning on a closed
+        // pipe, and the application could never quit.
+        setpgid (0, 0);
     }
 
     juce::JUCEApplicationBase::createInstance = &createApplication;
