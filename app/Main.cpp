@@ -29,6 +29,10 @@ int main (int argc, char* argv[])
         // A helper gone first, or one whose WebKit processes went, leaves JUCE's web view thread spinning on a closed
         // pipe, and the application could never quit.
         setpgid (0, 0);
+
+        // A helper slow to quit is sent SIGTERM by JUCE, which then waits until it has exited: ended by the signal
+        // instead, it would keep the application waiting (and spinning) for ever.
+        std::signal (SIGTERM, [] (int) { _exit (0); });
     }
 
     juce::JUCEApplicationBase::createInstance = &createApplication;

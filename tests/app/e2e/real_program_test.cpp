@@ -264,6 +264,26 @@ TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
     EXPECT_TRUE (XSession::waitFor ([&] { return ! isAlive (helpers.front()); })) << "the helper outlived it";
 }
 
+// JUCE ends a web view helper that is slow to quit with SIGTERM and waits for it to have exited (not to have been
+// killed by the signal): the helper exits.
+TEST (RealProgram, TheWebViewsHelperExitsOnSigterm)
+{
+    const XSession session (false);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    // Started as JUCE starts it, with the two ends of its command pipes (here: descriptors that stay open).
+    Process helper ({ program, "--juce-gtkwebkitfork-child", "0", "1" });
+    ASSERT_TRUE (helper.started());
+    ASSERT_TRUE (XSession::waitFor ([&]
+    {
+        return ! childrenWithArgument (helper.processId(), "WebKitWebProcess").empty();
+    }, 30000)) << "the helper did not start WebKit\n" << helper.output();
+
+    helper.sendSignal (SIGTERM);
+    ASSERT_TRUE (helper.waitForExit (10000));
+    EXPECT_EQ (helper.exitStatus(), 0) << "killed by the signal, or failed";
+}
+
 TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
 {
     const XSession session (false);
