@@ -34,12 +34,14 @@ for prefix in /usr/local /usr; do
         "$p/share/doc/OlvoAssistant/SourceSansPro-LICENSE.md" \
         "$p/share/icons/hicolor/256x256/apps/olvo-assistant.png" | sort)"
     installed="$(find "$root" -type f | sort)"
-    [ "$installed" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$installed"))"
+    [ "$installed" = "$expected" ] \
+        || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$installed"))"
 
     # The application: the one on the system's hidapi, nothing pointing back into the build tree.
     app="$p/bin/OlvoAssistant"
     if [ -x "$app" ]; then
-        readelf -d "$app" | grep -q 'NEEDED.*libhidapi-hidraw' || fail "the application does not use the system's hidapi"
+        readelf -d "$app" | grep -q 'NEEDED.*libhidapi-hidraw' \
+            || fail "the application does not use the system's hidapi"
         ! readelf -d "$app" | grep -q -E 'RPATH|RUNPATH' || fail "the application keeps a run path"
         ! ldd "$app" | grep -q 'not found' || fail "libraries missing: $(ldd "$app" | grep 'not found')"
     else
@@ -66,7 +68,8 @@ for prefix in /usr/local /usr; do
     # One rule per identity: the hidraw node, the user at the seat (uaccess, applied by 73-seat-late.rules).
     rule="$p/lib/udev/rules.d/60-olvo-assistant.rules"
     for identity in "${identities[@]}"; do
-        line="SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"${identity%:*}\", ATTRS{idProduct}==\"${identity#*:}\", TAG+=\"uaccess\""
+        line="SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"${identity%:*}\", ATTRS{idProduct}==\"${identity#*:}\""
+        line+=", TAG+=\"uaccess\""
         grep -qxF "$line" "$rule" || fail "no rule for $identity: want the line $line"
     done
     [ "$(grep -c -v -E '^(#|$)' "$rule")" -eq "${#identities[@]}" ] || fail "the rule file holds other rules"
