@@ -2,7 +2,8 @@
 #
 #   olvo_juce_core  juce_core, juce_events: the command-line tools, the local web API and the engine's tests;
 #   olvo_juce_gui   the same two and the GUI modules (data structures, graphics, widgets, tray icon, web view):
-#                   the application, the artwork generator and the GUI tests.
+#                   the application, the artwork generator and the GUI tests. Its juce_gui_extra is compiled from a
+#                   copy in the build tree whose Linux web view is mended (cmake/patches/juce-linux-webview.patch).
 #
 # A program links one of them at most: juce_core compiled twice into one program would break the one-definition
 # rule. So our own libraries (engine, look, platform, ...) never link either: they get JUCE's headers and definitions
@@ -49,7 +50,7 @@ endfunction()
 
 set (OLVO_JUCE_CORE_MODULES juce::juce_core juce::juce_events)
 set (OLVO_JUCE_GUI_MODULES ${OLVO_JUCE_CORE_MODULES}
-    juce::juce_data_structures juce::juce_graphics juce::juce_gui_basics juce::juce_gui_extra)
+    juce::juce_data_structures juce::juce_graphics juce::juce_gui_basics)   # and juce_gui_extra, patched (below)
 
 olvo_add_juce_headers (olvo_juce_core_headers
     MODULES ${OLVO_JUCE_CORE_MODULES}
@@ -72,6 +73,25 @@ if (OLVO_BUILD_GUI)
         HEADERS olvo_juce_gui_headers
         LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS juce::pkgconfig_JUCE_BROWSER_LINUX_DEPS
              juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+
+    # juce_gui_extra from a copy made at configure time, its web view patched at build time; the build stops when
+    # the patch no longer applies. Its headers are the installed ones, unchanged.
+    set (patchedModule ${CMAKE_BINARY_DIR}/juce-patched/juce_gui_extra)
+    set (webView native/juce_linux_X11_WebBrowserComponent.cpp)
+    set (webViewPatch ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-webview.patch)
+    file (COPY ${JUCE_MODULES_DIR}/juce_gui_extra DESTINATION ${CMAKE_BINARY_DIR}/juce-patched
+          PATTERN juce_linux_X11_WebBrowserComponent.cpp EXCLUDE)
+    add_custom_command (
+        OUTPUT ${patchedModule}/${webView}
+        COMMAND ${CMAKE_COMMAND} -DORIGINAL=${JUCE_MODULES_DIR}/juce_gui_extra/${webView} -DPATCH=${webViewPatch}
+                                 -DOUTPUT=${patchedModule}/${webView} -P ${PROJECT_SOURCE_DIR}/cmake/ApplyPatch.cmake
+        DEPENDS ${JUCE_MODULES_DIR}/juce_gui_extra/${webView} ${webViewPatch}
+                ${PROJECT_SOURCE_DIR}/cmake/ApplyPatch.cmake
+        COMMENT "Patching JUCE's Linux web view (cmake/patches/juce-linux-webview.patch)"
+        VERBATIM)
+    target_sources (olvo_juce_gui PRIVATE ${patchedModule}/juce_gui_extra.cpp)
+    set_source_files_properties (${patchedModule}/juce_gui_extra.cpp
+        PROPERTIES OBJECT_DEPENDS ${patchedModule}/${webView})
 endif()
 
 # Every executable links one JUCE library at most, directly; no library of ours links one.

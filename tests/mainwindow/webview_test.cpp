@@ -5,7 +5,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 namespace olvo
 {
@@ -97,6 +103,70 @@ namespace
     {
         Window() : juce::DocumentWindow ("web view test", juce::Colours::white, 0, true) {}
     };
+
+    //==============================================================================
+    // The web view as the system sees it: JUCE's thread that reads the helper's pipe ("Webview"), and the helper,
+    // a child process re-running this executable.
+
+    std::string firstLineOf (const std::filesystem::path& file)
+    {
+        std::ifstream in (file);
+        std::string line;
+        std::getline (in, line);
+        return line;
+    }
+
+    /** The id of this process's web view thread; 0 when there is none. */
+    int webViewThread()
+    {
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator ("/proc/self/task", error))
+            if (firstLineOf (task.path() / "comm") == "Webview")
+                return std::stoi (task.path().filename().string());
+        return 0;
+    }
+
+    /** The CPU time a thread of this process has had, in milliseconds. */
+    double cpuMsOf (int thread)
+    {
+        return std::stod (firstLineOf ("/proc/self/task/" + std::to_string (thread) + "/schedstat")) / 1.0e6;
+    }
+
+    /** The system call a thread of this process is blocked in; -1 while it runs (or when it is gone). */
+    long systemCallOf (int thread)
+    {
+        const auto line = firstLineOf ("/proc/self/task/" + std::to_string (thread) + "/syscall");
+        return line.empty() || line == "running" ? -1 : std::stol (line);
+    }
+
+    /** The web view helper this process started; 0 when there is none. */
+    pid_t webViewHelper()
+    {
+        for (const auto& entry : std::filesystem::directory_iterator ("/proc"))
+        {
+            const auto name = entry.path().filename().string();
+            if (name.find_first_not_of ("0123456789") != std::string::npos)
+                continue;
+
+            const auto stat = firstLineOf (entry.path() / "stat");
+            const auto afterName = stat.rfind (')');
+            if (afterName == std::string::npos)
+                continue;
+            std::istringstream fields (stat.substr (afterName + 2));
+            std::string state;
+            pid_t parent = 0;
+            fields >> state >> parent;
+
+            std::ifstream cmdline (entry.path() / "cmdline");
+            const std::string arguments ((std::istreambuf_iterator<char> (cmdline)), std::istreambuf_iterator<char>());
+            const auto isHelper = arguments.find ("--juce-gtkwebkitfork-child") != std::string::npos;
+            if (parent == getpid() && state != "Z" && isHelper)
+                return (pid_t) std::stoi (name);
+        }
+        return 0;
+    }
+
+    bool processExists (pid_t pid) { return std::filesystem::exists ("/proc/" + std::to_string (pid)); }
 }
 
 TEST (WebViewComponent, LoadsAPageFromALocalServerAndRefusesOtherSchemes)
@@ -129,6 +199,116 @@ TEST (WebViewComponent, LoadsAPageFromALocalServerAndRefusesOtherSchemes)
     EXPECT_EQ (view.lastUrl, pages.url ("/second"));
 
     window.clearContentComponent();
+}
+
+// JUCE's thread reading the helper's pipe polled it in a busy loop (most of a core for as long as a web view
+// existed): it sleeps until the helper writes.
+TEST (WebViewComponent, ItsThreadSleepsWhileNothingHappens)
+{
+    Window window;
+    WebViewComponent view;
+    view.setSize (400, 300);
+    window.setContentNonOwned (&view, true);
+    window.setVisible (true);
+
+    int thread = 0;
+    ASSERT_TRUE (test::pumpUntil ([&] { return (thread = webViewThread()) != 0; }, 10000)) << "no web view thread";
+    view.load ("about:blank");
+    test::pumpFor (2000);   // the page loaded, its events handled
+
+    const auto before = cpuMsOf (thread);
+    test::pumpFor (2000);
+    const auto used = cpuMsOf (thread) - before;
+    EXPECT_LT (used, 100.0) << "the web view's thread was busy for " << used << " ms out of 2000";
+
+    window.clearContentComponent();
+}
+
+//==============================================================================
+// A web view goes promptly, whatever became of its helper; each case in a process of its own, so that a hang or a
+// signal shows as a failure of that case (a process ended by a signal has no output line after it).
+
+static const char* const gone = "the web view is gone";
+
+/** The helper of a new web view once its thread runs and its first events are handled; 0 when either is missing. */
+static pid_t settledHelper()
+{
+    pid_t helper = 0;
+    if (! test::pumpUntil ([&] { return webViewThread() != 0 && (helper = webViewHelper()) != 0; }, 10000))
+        return std::puts ("no web view thread or helper"), 0;
+    test::pumpFor (1000);
+    return helper;
+}
+
+/** The routine's end once its web view is deleted: the helper must have been reaped. */
+static int endOnceReaped (pid_t helper)
+{
+    return processExists (helper) ? (std::puts ("the helper was not reaped"), 3) : (std::puts (gone), 0);
+}
+
+static test::ChildRoutine helperKilled ("web-view-helper-killed", []
+{
+    auto view = std::make_unique<WebViewComponent>();
+    const auto helper = settledHelper();
+    if (helper == 0)
+        return 1;
+
+    kill (helper, SIGKILL);
+    if (! test::pumpUntil ([] { return webViewThread() == 0; }, 10000))
+        return std::puts ("the web view's thread runs on without its helper"), 2;
+
+    view->load ("http://127.0.0.1:9/");   // nobody to send it to: no SIGPIPE
+    view.reset();
+    return endOnceReaped (helper);
+});
+
+static test::ChildRoutine quitDuringPageEvent ("web-view-quit-during-page-event", []
+{
+    // The message loop does not run: the helper's report of its first page waits for it, and the web view's thread
+    // waits (on a futex) until the message thread has handled it.
+    auto view = std::make_unique<WebViewComponent>();
+    int thread = 0, waiting = 0;
+    for (int tries = 0; tries < 400 && waiting < 10; ++tries)
+    {
+        juce::Thread::sleep (50);
+        thread = thread != 0 ? thread : webViewThread();
+        waiting = thread != 0 && systemCallOf (thread) == SYS_futex ? waiting + 1 : 0;
+    }
+    if (waiting < 10)
+        return std::puts ("the web view's thread never waited for the message thread"), 1;
+
+    view.reset();            // quit() used to wait for that thread, which waited for this one
+    test::pumpFor (500);     // the page's event, still queued, finds its web view gone
+    return std::puts (gone), 0;
+});
+
+static test::ChildRoutine helperStopped ("web-view-helper-stopped", []
+{
+    auto view = std::make_unique<WebViewComponent>();
+    const auto helper = settledHelper();
+    if (helper == 0)
+        return 1;
+
+    kill (helper, SIGSTOP);   // answers nothing, not even SIGTERM: only SIGKILL ends it
+    view.reset();
+    return endOnceReaped (helper);
+});
+
+TEST (WebViewComponent, GoesPromptlyWhateverBecameOfItsHelper)
+{
+    const struct { const char* routine; const char* helper; } table[] {
+        { "web-view-helper-killed", "killed: the web view's thread ends, a page load sends nothing" },
+        { "web-view-quit-during-page-event", "reporting a page the message thread has not handled yet" },
+        { "web-view-helper-stopped", "answering nothing: sent SIGTERM then SIGKILL, and reaped" },
+    };
+
+    for (const auto& row : table)
+    {
+        const auto result = test::runChild (row.routine, 60000);
+        EXPECT_TRUE (result.finished) << row.helper << ": hangs\n" << result.output;
+        EXPECT_EQ (result.exitCode, 0) << row.helper << "\n" << result.output;
+        EXPECT_TRUE (result.output.contains (gone)) << row.helper << "\n" << result.output;
+    }
 }
 
 } // namespace olvo

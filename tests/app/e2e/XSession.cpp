@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
@@ -18,10 +19,10 @@ namespace olvo::test
 {
 
 //==============================================================================
-Process::Process (const std::vector<std::string>& arguments)
+Process::Process (const std::vector<std::string>& arguments, bool withInputPipe)
 {
-    int fds[2];
-    if (pipe (fds) != 0)
+    int fds[2], in[2] { -1, -1 };
+    if (pipe (fds) != 0 || (withInputPipe && pipe2 (in, O_CLOEXEC) != 0))
         return;
 
     posix_spawn_file_actions_t actions;
@@ -30,6 +31,8 @@ Process::Process (const std::vector<std::string>& arguments)
     posix_spawn_file_actions_adddup2 (&actions, fds[1], STDERR_FILENO);
     posix_spawn_file_actions_addclose (&actions, fds[0]);
     posix_spawn_file_actions_addclose (&actions, fds[1]);
+    if (withInputPipe)
+        posix_spawn_file_actions_adddup2 (&actions, in[0], STDIN_FILENO);   // dup2 clears close-on-exec
 
     std::vector<char*> argv;
     for (const auto& a : arguments)
@@ -41,6 +44,11 @@ Process::Process (const std::vector<std::string>& arguments)
 
     posix_spawn_file_actions_destroy (&actions);
     close (fds[1]);
+    if (withInputPipe)
+    {
+        close (in[0]);
+        input = in[1];
+    }
 
     const int readEnd = fds[0];
     reader = std::thread ([this, readEnd] { collect (readEnd); });
@@ -53,6 +61,7 @@ Process::~Process()
         sendSignal (SIGKILL);
         waitForExit (5000);
     }
+    closeInput();
 
     // A process it started may still hold the pipe: stop reading rather than wait for the end of the output.
     XSession::waitFor ([this] { return ! reader.joinable() || readerDone; }, 2000);
@@ -78,6 +87,13 @@ void Process::collect (int fd)
     }
     close (fd);
     readerDone = true;
+}
+
+void Process::closeInput()
+{
+    if (input >= 0)
+        close (input);
+    input = -1;
 }
 
 bool Process::isRunning()
@@ -139,9 +155,11 @@ XSession::XSession (bool withTrayHost)
 
     // Xvfb picks a free display and writes its number on the descriptor given (our pipe). Its complaints about the
     // displays it passed over (another server's socket left behind) come first on the same pipe: the number is the
-    // first line made of digits alone.
+    // first line made of digits alone. It never resets: a server resets when its last client leaves, and a client
+    // from elsewhere that came and went (a program still polling a display number this one has taken over) would
+    // make it refuse the window manager while it does.
     servers.push_back (std::make_unique<Process> (std::vector<std::string> {
-        "Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp" }));
+        "Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset" }));
     auto& xvfb = *servers.back();
 
     std::string number;
@@ -171,7 +189,8 @@ XSession::XSession (bool withTrayHost)
     if (! waitFor ([] { return run ({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" }).find ("window id") != std::string::npos; }))
     {
         problem = std::string ("openbox did not start") + (openbox.isRunning() ? "" : " (it ended)") + ": "
-                  + openbox.output() + " / " + run ({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" });
+                  + openbox.output() + " / " + run ({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" })
+                  + " / Xvfb on :" + number + (xvfb.isRunning() ? "" : " (it ended)") + ": " + xvfb.output();
         return;
     }
 

@@ -12,12 +12,16 @@ namespace olvo::test
 {
 
 //==============================================================================
-/** A program started with an argument list, its standard output and error read through one pipe. */
+/** A program started with an argument list, its standard output and error read through one pipe. Its standard
+    input is this one's, or with withInputPipe a pipe whose writing end this object holds until closeInput(). */
 class Process
 {
 public:
-    explicit Process (const std::vector<std::string>& arguments);
+    explicit Process (const std::vector<std::string>& arguments, bool withInputPipe = false);
     ~Process();   // kills it if it still runs
+
+    /** Closes the writing end of its input pipe: it reads the end of its input. */
+    void closeInput();
 
     bool started() const { return pid > 0; }
 
@@ -44,6 +48,7 @@ private:
     void collect (int fd);
 
     pid_t pid = -1;
+    int input = -1;
     bool ended = false;
     int status = -1;
     mutable std::mutex lock;

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -155,6 +156,21 @@ namespace
         return group;
     }
 
+    /** The ids of the threads of a process with the given name. */
+    std::vector<std::string> threadsNamed (pid_t pid, const std::string& name)
+    {
+        std::vector<std::string> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator ("/proc/" + std::to_string (pid) + "/task", error))
+        {
+            std::ifstream comm (entry.path() / "comm");
+            std::string line;
+            if (std::getline (comm, line) && line == name)
+                found.push_back (entry.path().filename().string());
+        }
+        return found;
+    }
+
     /** Starts the program; fails when another instance holds the machine-wide lock (it would exit at once). */
     std::unique_ptr<Process> startProgram()
     {
@@ -252,9 +268,8 @@ TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
         return helpers.size() == 1;
     })) << "the web view's helper runs";
 
-    // Until the helper's main has run, it is still in the application's group: a terminal's Ctrl-C comes later.
-    // Later too than the web view's first page: a quit while the helper reports it deadlocks in JUCE (the web view's
-    // thread waits for the message thread, which waits for that thread), which is not what this test is about.
+    // Until the helper's main has run, it is still in the application's group: a terminal's Ctrl-C comes later,
+    // after the web view's first page too (a quit while the helper reports a page is the web view's own test).
     XSession::waitFor ([&] { return processGroupOf (helpers.front()) != app->processId(); }, 5000);
     XSession::sleepMs (2000);
 
@@ -264,24 +279,66 @@ TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
     EXPECT_TRUE (XSession::waitFor ([&] { return ! isAlive (helpers.front()); })) << "the helper outlived it";
 }
 
-// JUCE ends a web view helper that is slow to quit with SIGTERM and waits for it to have exited (not to have been
-// killed by the signal): the helper exits.
-TEST (RealProgram, TheWebViewsHelperExitsOnSigterm)
+// The web view's helper goes when the web view ends it with SIGTERM (after asking it to quit), exiting rather than
+// being killed by the signal; and when the application's end of its command pipe closes (it used to read the end of
+// the pipe over and over, busy for ever).
+TEST (RealProgram, TheWebViewsHelperEndsOnSigtermAndWhenItsCommandPipeCloses)
+{
+    const struct { const char* what; std::function<void (Process&)> end; bool exitsWithZero; } table[] {
+        { "SIGTERM", [] (Process& helper) { helper.sendSignal (SIGTERM); }, true },
+        { "command pipe closed", [] (Process& helper) { helper.closeInput(); }, false },
+    };
+
+    for (const auto& row : table)
+    {
+        const XSession session (false);
+        ASSERT_EQ (session.failure(), "") << session.failure();
+
+        // Started as JUCE starts it, with the two ends of its command pipes: standard input, a pipe this test keeps
+        // open until it closes it, and standard output.
+        Process helper ({ program, "--juce-gtkwebkitfork-child", "0", "1" }, true);
+        ASSERT_TRUE (helper.started());
+        ASSERT_TRUE (XSession::waitFor ([&]
+        {
+            return ! childrenWithArgument (helper.processId(), "WebKitWebProcess").empty();
+        }, 30000)) << row.what << ": the helper did not start WebKit\n" << helper.output();
+
+        row.end (helper);
+        ASSERT_TRUE (helper.waitForExit (10000)) << row.what << ": the helper runs on";
+        if (row.exitsWithZero)
+        {
+            EXPECT_EQ (helper.exitStatus(), 0) << row.what << ": killed by the signal, or failed";
+        }
+    }
+}
+
+// A web view's helper that dies (a crash, the kernel's out-of-memory killer) ends the web view's thread, which read
+// its pipe in a busy loop for ever, and the program still quits normally.
+TEST (RealProgram, AfterItsWebViewsHelperIsKilledItsWebViewThreadEndsAndItStillQuits)
 {
     const XSession session (false);
     ASSERT_EQ (session.failure(), "") << session.failure();
 
-    // Started as JUCE starts it, with the two ends of its command pipes (here: descriptors that stay open).
-    Process helper ({ program, "--juce-gtkwebkitfork-child", "0", "1" });
-    ASSERT_TRUE (helper.started());
+    auto app = startProgram();
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+        << "the window did not show\n" << app->output();
+
+    std::vector<std::string> helpers;
     ASSERT_TRUE (XSession::waitFor ([&]
     {
-        return ! childrenWithArgument (helper.processId(), "WebKitWebProcess").empty();
-    }, 30000)) << "the helper did not start WebKit\n" << helper.output();
+        helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
+        return helpers.size() == 1;
+    })) << "the web view's helper runs";
+    ASSERT_TRUE (XSession::waitFor ([&] { return ! threadsNamed (app->processId(), "Webview").empty(); }))
+        << "no web view thread";
 
-    helper.sendSignal (SIGTERM);
-    ASSERT_TRUE (helper.waitForExit (10000));
-    EXPECT_EQ (helper.exitStatus(), 0) << "killed by the signal, or failed";
+    kill (std::stoi (helpers.front()), SIGKILL);
+    EXPECT_TRUE (XSession::waitFor ([&] { return threadsNamed (app->processId(), "Webview").empty(); }))
+        << "the web view's thread runs on without its helper";
+
+    app->sendSignal (SIGINT);
+    ASSERT_TRUE (app->waitForExit (30000)) << "no exit after an interrupt";
+    EXPECT_EQ (app->exitStatus(), 0);
 }
 
 TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
