@@ -5,6 +5,9 @@
 #                   the application, the artwork generator and the GUI tests. Its juce_gui_extra is compiled from a
 #                   copy in the build tree whose Linux web view is mended (cmake/patches/juce-linux-webview.patch).
 #
+# The fuzzers' tree, configured without the GUI, adds a third: olvo_juce_graphics (the core set and juce_graphics)
+# for the image decoding's fuzzer, which needs juce::Image and nothing of the widgets.
+#
 # A program links one of them at most: juce_core compiled twice into one program would break the one-definition
 # rule. So our own libraries (engine, look, platform, ...) never link either: they get JUCE's headers and definitions
 # through olvo_juce_core_headers or olvo_juce_gui_headers, and each executable picks its JUCE library.
@@ -92,6 +95,17 @@ if (OLVO_BUILD_GUI)
     target_sources (olvo_juce_gui PRIVATE ${patchedModule}/juce_gui_extra.cpp)
     set_source_files_properties (${patchedModule}/juce_gui_extra.cpp
         PROPERTIES OBJECT_DEPENDS ${patchedModule}/${webView})
+endif()
+
+if (OLVO_BUILD_FUZZERS)
+    olvo_add_juce_headers (olvo_juce_graphics_headers
+        MODULES juce::juce_graphics
+        LINK olvo_juce_core_headers)
+
+    olvo_add_juce_library (olvo_juce_graphics
+        MODULES ${OLVO_JUCE_CORE_MODULES} juce::juce_graphics
+        HEADERS olvo_juce_graphics_headers
+        LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 endif()
 
 # Every executable links one JUCE library at most, directly; no library of ours links one.

@@ -2,16 +2,14 @@
 
 // What the fuzz targets share: a clock that never sleeps, and the engine set up once per process.
 
+#include "FuzzFail.h"
+
 #include "engine/Clock.h"
 #include "engine/DeviceProtocol.h"
 #include "engine/OlvoThread.h"
 #include "sim/device/SimDevice.h"
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-
-extern "C" __attribute__ ((weak)) void __sanitizer_report_error_summary (const char*);
 
 namespace olvo::fuzz
 {
@@ -46,18 +44,6 @@ inline void initialise()
     juce::var first (new juce::DynamicObject());
     setClock (&instantClock());
     sim::SimDevice::setClock ([] { return instantClock().nowMs(); });
-}
-
-/** A broken property: libFuzzer keeps the input that led here. The line goes where the sanitizer's reports go, which
-    stays open when the fuzzer runs with -close_fd_mask (the engine's own lines would only slow it down). */
-[[noreturn]] inline void fail (const char* what)
-{
-    if (__sanitizer_report_error_summary != nullptr)
-        __sanitizer_report_error_summary (what);
-    else
-        std::fprintf (stderr, "%s\n", what);
-
-    std::abort();
 }
 
 /** The engine never breaks the device's protocol. */
