@@ -55,6 +55,15 @@ public:
         must not be applied to whatever row now has its index. */
     bool clickIsOnCurrentRows() const { return clicked && clickedGeneration == rowsGeneration; }
 
+    /** Takes the latched click: its row when it was made on the rows shown now and lies within them, else -1. The
+        latch is cleared either way. */
+    int takeClick()
+    {
+        const int row = clickIsOnCurrentRows() && juce::isPositiveAndBelow (clickedRow, names.size()) ? clickedRow : -1;
+        clicked = false;
+        return row;
+    }
+
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CollectionModel)
 };
