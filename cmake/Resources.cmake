@@ -26,7 +26,7 @@ function (olvo_add_binary_data target)
 
     string (REPLACE ";" "\n" fileList "${ARG_SOURCES}")
     file (MAKE_DIRECTORY ${folder})
-    file (WRITE ${folder}/input_file_list "${fileList}\n")
+    file (CONFIGURE OUTPUT ${folder}/input_file_list CONTENT "${fileList}\n" @ONLY)   # rewritten only when it changes
 
     add_custom_command (OUTPUT ${outputs}
         COMMAND juce::juceaide binarydata BinaryData BinaryData.h ${folder} ${folder}/input_file_list

@@ -96,6 +96,41 @@ namespace
         }
     }
 
+    /** Set once the "cannot be opened" line has been printed for the device now plugged in. */
+    bool unopenableReported = false;
+
+    /** The rule a Linux desktop needs before a logged-in user may open the device (installed by cmake --install). */
+    constexpr const char* udevRuleName = "60-olvo-assistant.rules";
+
+    /** Opens the first device hidapi lists with this identity, as hid_open does; listed is set when one is listed.
+        A device that is listed but cannot be opened is nearly always one the user has no permission for: that is
+        said once, with hidapi's reason and the remedy. */
+    hid_device* openListed (unsigned short vendor, unsigned short product, bool& listed)
+    {
+        auto* devices = hid_enumerate (vendor, product);
+
+        if (devices == nullptr)
+            return nullptr;
+
+        listed = true;
+        auto* device = hid_open_path (devices->path);
+
+        if (device == nullptr && ! unopenableReported)
+        {
+            const wchar_t* reason = hid_error (nullptr);
+            const auto why = juce::String (reason != nullptr ? reason : L"").replaceCharacters ("\r\n", "  ").trim();
+
+            std::fprintf (stderr, "Device %04x:%04x is present but cannot be opened (%s): install the udev rule %s "
+                                  "(see the README) and plug the device in again.\n",
+                          vendor, product, why.isNotEmpty() ? why.toRawUTF8() : "no reason given", udevRuleName);
+            std::fflush (stderr);
+            unopenableReported = true;
+        }
+
+        hid_free_enumeration (devices);
+        return device;
+    }
+
     /** Status report 0 into reportBuffer: the byte count (data from byte 1 on), or a negative value. */
     int readStatusIntoBuffer()
     {
@@ -171,16 +206,24 @@ int device_open()
 
     std::memset (reportBuffer, 0, sizeof (reportBuffer));
 
-    currentDevice = hid_open (wire::normalVendor, wire::normalProduct, nullptr);
+    bool listedButClosed = false;
+    currentDevice = openListed (wire::normalVendor, wire::normalProduct, listedButClosed);
 
     if (currentDevice == nullptr)
-        currentDevice = hid_open (wire::bootVendor, wire::bootProduct, nullptr);
+        currentDevice = openListed (wire::bootVendor, wire::bootProduct, listedButClosed);
 
     if (currentDevice == nullptr)
+    {
+        // Said once while the device stays plugged in, not on every tick; unplugging it (or opening it) re-arms.
+        if (! listedButClosed)
+            unopenableReported = false;
+
         return 1;
+    }
 
     // A new handle has nothing queued from an earlier one.
     replyMayStillCome = false;
+    unopenableReported = false;
     hid_set_nonblocking (currentDevice, 1);
     return 0;
 }

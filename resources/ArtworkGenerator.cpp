@@ -193,6 +193,18 @@ namespace
             { "trayIconTemplate.png", 201, 200, [] (Graphics& g, float w, float h)
                 { drawMark (g, { w, h }, juce::Colours::black); } },
 
+            // The desktop's application icon (square, as icon themes want it): the mark on a light tile. Installed,
+            // not embedded.
+            { "appIcon.png", 256, 256, [] (Graphics& g, float s, float)
+                {
+                    const auto tile = Rectangle<float> (s, s).reduced (0.06f * s);
+                    g.setColour (white);
+                    g.fillRoundedRectangle (tile, 0.18f * s);
+                    g.setColour (ringBlue);
+                    g.drawRoundedRectangle (tile, 0.18f * s, 0.02f * s);
+                    drawMark (g, tile.reduced (0.08f * s), markBlue);
+                } },
+
             // Status icons.
             { "statusNoDevice.png", 200, 200, [] (Graphics& g, float s, float)
                 {

@@ -26,7 +26,7 @@ namespace
     constexpr const wchar_t* errorNone       = L"Success";
     constexpr const wchar_t* errorGone       = L"Device disconnected";
     constexpr const wchar_t* errorNotFound   = L"No such device";
-    constexpr const wchar_t* errorRefused    = L"Device could not be opened";
+    constexpr const wchar_t* errorRefused    = L"Failed to open a device with path 'sim:olvo': Permission denied";
     constexpr const wchar_t* errorReportId   = L"Report id must be 0";
     constexpr const wchar_t* errorLength     = L"Report too short";
     constexpr const wchar_t* errorBadHandle  = L"Unknown device handle";

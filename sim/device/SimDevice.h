@@ -109,7 +109,8 @@ public:
         one that finished the block, unless a slow completion finished it on a status read); -1 = off. Once. */
     static void unplugAfterBlock (int block);
 
-    /** While true, hid_open returns NULL although the device is present. */
+    /** While true the device is present but cannot be opened, as one the user has no permission for: hid_enumerate
+        lists it, hid_open and hid_open_path return NULL and hid_error (NULL) says "Permission denied". */
     static void refuseOpen (bool shouldRefuse);
 
     /** The restart after a code-bank switch: detach this long after the command, attach this long after detaching. */

@@ -1,5 +1,5 @@
-// The tick on its real loop against the simulated device, with no web API answering: arrival and loss, the idle
-// rule, and the user's settings saves as each firmware codes them.
+// The tick on its real loop against the simulated device, with no web API answering: arrival and loss, a device the
+// user may not open, the idle rule, and the user's settings saves as each firmware codes them.
 
 #include "EngineHarness.h"
 
@@ -63,6 +63,61 @@ TEST_F (TickWithoutServer, ArrivalFailedPollsAndLoss)
     SimDevice::unplug();
     ASSERT_TRUE (test::waitUntil ([this] { return ! engine->deviceOpen && engine->status == SyncStatus::noDevice; }));
     EXPECT_FALSE (engine->batteryValid);
+}
+
+//==============================================================================
+// A device that is plugged in but that the user may not open (no udev rule on a Linux desktop) is said once per
+// plug-in, on one line that names the rule; the engine carries on without it and takes it up once it may.
+TEST_F (TickWithoutServer, ADeviceThatCannotBeOpenedIsSaidOncePerPlugInAndTakenUpOnceItMay)
+{
+    struct Case { const char* name; bool bootLoader; const char* identity; };
+    const Case cases[] {
+        { "normal firmware", false, "0d60:c000" },
+        { "boot loader",     true,  "1fc9:0081" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        SimDevice::setBootLoaderMode (c.bootLoader);
+        SimDevice::refuseOpen (true);
+        SimDevice::plug();
+
+        testing::internal::CaptureStderr();
+        startEngine (unreachableApi);
+        waitTicks (30);
+        EXPECT_EQ (engine->status, SyncStatus::noDevice);
+        EXPECT_FALSE (engine->deviceOpen);
+
+        // Pulled out and put back, still without permission: said again, once.
+        SimDevice::unplug();
+        waitTicks (3);
+        SimDevice::plug();
+        waitTicks (30);
+        EXPECT_EQ (engine->status, SyncStatus::noDevice);
+
+        // The rule installed (the device's node now open to the user): taken up at once, and the sync goes on.
+        SimDevice::refuseOpen (false);
+        EXPECT_TRUE (test::waitUntil ([this] { return engine->deviceOpen.load(); }));
+        EXPECT_TRUE (test::waitUntil ([this] { return engine->status == SyncStatus::noConnection; }));
+        waitTicks (5);
+        const auto errors = testing::internal::GetCapturedStderr();
+
+        const std::string line = std::string ("Device ") + c.identity + " is present but cannot be opened "
+                                 "(Failed to open a device with path 'sim:olvo': Permission denied): install the udev "
+                                 "rule 60-olvo-assistant.rules (see the README) and plug the device in again.\n";
+        int lines = 0;
+        for (auto at = errors.find (line); at != std::string::npos; at = errors.find (line, at + 1))
+        {
+            EXPECT_TRUE (at == 0 || errors[at - 1] == '\n') << "a line of its own";
+            ++lines;
+        }
+        EXPECT_EQ (lines, 2) << errors;
+
+        stopEngine();
+        engine.reset();
+        SimDevice::unplug();
+    }
 }
 
 //==============================================================================

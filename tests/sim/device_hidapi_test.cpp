@@ -201,6 +201,25 @@ TEST_F (DeviceTest, EnumerateListsThePresentIdentity)
     EXPECT_EQ (hid_enumerate (0x1FC9, 0x0081), nullptr);
 }
 
+// A device the user has no permission for: listed, but neither way of opening it succeeds, and hidapi says why.
+TEST_F (DeviceTest, APresentDeviceThatRefusesToOpenIsStillListed)
+{
+    SimDevice::plug();
+    SimDevice::refuseOpen (true);
+
+    auto* list = hid_enumerate (0x0D60, 0xC000);
+    ASSERT_NE (list, nullptr);
+    EXPECT_EQ (hid_open_path (list->path), nullptr);
+    EXPECT_NE (std::wstring (hid_error (nullptr)).find (L"Permission denied"), std::wstring::npos);
+    EXPECT_EQ (hid_open (0x0D60, 0xC000, nullptr), nullptr);
+
+    SimDevice::refuseOpen (false);
+    auto* dev = hid_open_path (list->path);
+    EXPECT_NE (dev, nullptr);
+    hid_close (dev);
+    hid_free_enumeration (list);
+}
+
 TEST_F (DeviceTest, CallsOnAHandleThatIsNotOpenAreRefusedAndNoted)
 {
     SimDevice::plug();

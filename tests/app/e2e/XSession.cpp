@@ -8,6 +8,7 @@
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,21 +137,19 @@ XSession::XSession (bool withTrayHost)
     if (const char* d = std::getenv ("DISPLAY"))
         oldDisplay = d;
 
-    // Xvfb picks a free display and writes its number on the descriptor given (our pipe).
+    // Xvfb picks a free display and writes its number on the descriptor given (our pipe). Its complaints about the
+    // displays it passed over (another server's socket left behind) come first on the same pipe: the number is the
+    // first line made of digits alone.
     servers.push_back (std::make_unique<Process> (std::vector<std::string> {
         "Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp" }));
     auto& xvfb = *servers.back();
 
-    // Its output also carries warnings (a display whose socket another server holds is skipped with a line): the
-    // number is the first line of digits only.
     std::string number;
     waitFor ([&]
     {
-        const auto out = xvfb.output();
-        size_t start = 0;
-        for (auto end = out.find ('\n'); end != std::string::npos; start = end + 1, end = out.find ('\n', start))
+        std::istringstream lines (xvfb.output());
+        for (std::string line; std::getline (lines, line) && ! lines.eof();)
         {
-            const auto line = out.substr (start, end - start);
             if (! line.empty() && line.find_first_not_of ("0123456789") == std::string::npos)
             {
                 number = line;

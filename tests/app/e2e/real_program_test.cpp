@@ -143,6 +143,20 @@ namespace
         return line.substr (line.rfind (')') + 2, 1) != "Z";
     }
 
+    /** The process group of a process (0 when it is gone). */
+    pid_t processGroupOf (const std::string& pid)
+    {
+        std::ifstream stat ("/proc/" + pid + "/stat");
+        std::string line;
+        if (! std::getline (stat, line))
+            return 0;
+        std::istringstream fields (line.substr (line.rfind (')') + 2));
+        std::string state;
+        pid_t ppid = 0, group = 0;
+        fields >> state >> ppid >> group;
+        return group;
+    }
+
     /** Starts the program; fails when another instance holds the machine-wide lock (it would exit at once). */
     std::unique_ptr<Process> startProgram()
     {
@@ -309,6 +323,58 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     ASSERT_TRUE (app->waitForExit (30000)) << "no exit after an interrupt";
     EXPECT_EQ (app->exitStatus(), 0);
     EXPECT_EQ (count (app->output(), "No system tray"), 1) << app->output();
+}
+
+// Ctrl-C in a terminal interrupts the application and its web view's helper together (one process group): the
+// application still quits normally, and ends its helper itself.
+TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
+{
+    const XSession session (false);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    // setsid: the program leads a process group of its own, as a terminal's foreground job does.
+    auto app = std::make_unique<Process> (std::vector<std::string> { "setsid", program });
+    ASSERT_TRUE (app->started());
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+        << "the window did not show\n" << app->output();
+
+    std::vector<std::string> helpers;
+    ASSERT_TRUE (XSession::waitFor ([&]
+    {
+        helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
+        return helpers.size() == 1;
+    })) << "the web view's helper runs";
+
+    // Until the helper's main has run, it is still in the application's group: a terminal's Ctrl-C comes later.
+    // Later too than the web view's first page: a quit while the helper reports it deadlocks in JUCE (the web view's
+    // thread waits for the message thread, which waits for that thread), which is not what this test is about.
+    XSession::waitFor ([&] { return processGroupOf (helpers.front()) != app->processId(); }, 5000);
+    XSession::sleepMs (2000);
+
+    kill (-app->processId(), SIGINT);
+    ASSERT_TRUE (app->waitForExit (30000)) << "no exit after an interrupt to its process group";
+    EXPECT_EQ (app->exitStatus(), 0);
+    EXPECT_TRUE (XSession::waitFor ([&] { return ! isAlive (helpers.front()); })) << "the helper outlived it";
+}
+
+// JUCE ends a web view helper that is slow to quit with SIGTERM and waits for it to have exited (not to have been
+// killed by the signal): the helper exits.
+TEST (RealProgram, TheWebViewsHelperExitsOnSigterm)
+{
+    const XSession session (false);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    // Started as JUCE starts it, with the two ends of its command pipes (here: descriptors that stay open).
+    Process helper ({ program, "--juce-gtkwebkitfork-child", "0", "1" });
+    ASSERT_TRUE (helper.started());
+    ASSERT_TRUE (XSession::waitFor ([&]
+    {
+        return ! childrenWithArgument (helper.processId(), "WebKitWebProcess").empty();
+    }, 30000)) << "the helper did not start WebKit\n" << helper.output();
+
+    helper.sendSignal (SIGTERM);
+    ASSERT_TRUE (helper.waitForExit (10000));
+    EXPECT_EQ (helper.exitStatus(), 0) << "killed by the signal, or failed";
 }
 
 TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
