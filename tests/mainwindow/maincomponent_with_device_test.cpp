@@ -1,7 +1,9 @@
 // The main window doing its whole job with the worker and the timer running, on the simulated device and the local
-// web API: it mirrors them, hands the user's choices to the engine (which sends them), and follows the device away.
+// web API: it shows itself when the device arrives, mirrors the device and the server, hands the user's choices to the
+// engine (which sends them), and hides with its dialogs when the device goes.
 
 #include "GuiTestSupport.h"
+#include "TimerFixture.h"
 
 #include "mainwindow/AppGlobals.h"
 #include "mainwindow/MainComponent.h"
@@ -41,11 +43,20 @@ namespace
         sim::SimDevice::plug();
     }
 
+    /** The open dialog with this title, or null. */
+    juce::DialogWindow* openDialog (const juce::String& title)
+    {
+        for (int i = juce::TopLevelWindow::getNumTopLevelWindows(); --i >= 0;)
+            if (auto* w = dynamic_cast<juce::DialogWindow*> (juce::TopLevelWindow::getTopLevelWindow (i)))
+                if (w->getName() == title)
+                    return w;
+        return nullptr;
+    }
+
     OlvoPopup* openNextPhasePopup()
     {
-        if (auto* dialog = dynamic_cast<juce::DialogWindow*> (juce::Component::getCurrentlyModalComponent()))
-            if (dialog->getName() == "OlvoAssistant - Update Available")
-                return dynamic_cast<OlvoPopup*> (dialog->getContentComponent());
+        if (auto* dialog = openDialog ("OlvoAssistant - Update Available"))
+            return dynamic_cast<OlvoPopup*> (dialog->getContentComponent());
         return nullptr;
     }
 }
@@ -60,7 +71,7 @@ TEST (MainComponentWithDevice, MirrorsTheDeviceAndServerSendsTheUsersChoicesAndF
     scenario.regimen.readyToAdvance = true;
     server.setScenario (scenario);
     ASSERT_GT (server.start(), 0);
-    plugReadyDevice (scenario);
+    sim::SimDevice::reset();
 
     auto options = test::windowTestOptions();
     options.startWorker = true;
@@ -69,6 +80,16 @@ TEST (MainComponentWithDevice, MirrorsTheDeviceAndServerSendsTheUsersChoicesAndF
     options.launchDialog = {};   // real dialogs
     auto window = std::make_unique<MainComponent> (options);
     auto& c = *window;
+
+    // The application's main window, hidden as it starts with a tray host; no device yet.
+    auto screen = std::make_unique<test::OnScreen> (c);
+    test::pumpFor (1500);
+    EXPECT_FALSE (screen->frame.isVisible());
+    EXPECT_EQ (c.netDisplay.statusLabel.getText(), "No Device");
+
+    // The device is plugged in: the window shows.
+    plugReadyDevice (scenario);
+    EXPECT_TRUE (test::pumpUntil ([&] { return screen->frame.isVisible() && c.windowShown; }, 10000));
 
     // Up to date, with the server's programs, packages and regimen.
     ASSERT_TRUE (test::pumpUntil ([&] { return c.netDisplay.statusLabel.getText() == "Up to Date"
@@ -84,13 +105,20 @@ TEST (MainComponentWithDevice, MirrorsTheDeviceAndServerSendsTheUsersChoicesAndF
     EXPECT_EQ (c.phaseNameText, "Getting started");
     EXPECT_EQ (c.linkButton.getButtonText(), scenario.webappLinkText);
 
-    // The next phase is offered; the user postpones it by a week, and the server hears it.
+    // The next phase is offered; the user advances, the server hears it and the window shows the new phase.
     OlvoPopup* popup = nullptr;
     ASSERT_TRUE (test::pumpUntil ([&] { return (popup = openNextPhasePopup()) != nullptr; }, 10000));
-    popup->delayBox.setSelectedId (2, juce::dontSendNotification);   // "1 week"
-    popup->dismissButton.triggerClick();
+    EXPECT_EQ (popup->actionButton.getButtonText(), "ADVANCE");
+    popup->actionButton.triggerClick();
     const auto uid = [&] { return server.lastRequest() ? server.lastRequest()->json["UID"].toString() : juce::String(); };
-    EXPECT_TRUE (test::pumpUntil ([&] { auto d = server.device (uid()); return d && d->lastAdvancementDelay == "7"; },
+    EXPECT_TRUE (test::pumpUntil ([&] { auto d = server.device (uid()); return d && d->lastAdvancementDelay == "0"
+                                                                               && d->currentPhase == 2; }, 20000));
+    EXPECT_TRUE (test::pumpUntil ([&] { return c.phaseText == "Phase 2 of 3" && c.phaseNameText == "Building up"; },
+                                  20000))
+        << c.phaseText << " / " << c.phaseNameText;
+
+    // The server welcomes the new phase with a popup, which stays open for now.
+    EXPECT_TRUE (test::pumpUntil ([&] { return openDialog ("OlvoAssistant - Configuration Updated") != nullptr; },
                                   20000));
 
     // A brightness change with SAVE reaches the device's settings record (group 0's level, byte 17).
@@ -107,12 +135,23 @@ TEST (MainComponentWithDevice, MirrorsTheDeviceAndServerSendsTheUsersChoicesAndF
     EXPECT_TRUE (test::pumpUntil ([&] { return sim::SimDevice::settings()[17] == wanted; }, 20000))
         << (int) sim::SimDevice::settings()[17];
 
-    // The device goes: the window lets go of it.
+    // The information window shows the device.
+    c.buttonClicked (&c.infoButton);
+    EXPECT_TRUE (test::pumpUntil ([&] { return openDialog ("OlvoAssistant - Information") != nullptr; }, 5000));
+    EXPECT_EQ (c.openInfoWindows.size(), 1);
+
+    // The device goes: the window hides, and the popup and the information window close with it.
     sim::SimDevice::unplug();
     EXPECT_TRUE (test::pumpUntil ([&] { return ! c.windowShown; }, 10000));
+    EXPECT_FALSE (screen->frame.isVisible());
     EXPECT_EQ (c.netDisplay.statusLabel.getText(), "No Device");
     EXPECT_EQ (c.programButtonText[0], "");
+    EXPECT_EQ (c.openPopups.size(), 0);
+    EXPECT_EQ (c.openInfoWindows.size(), 0);
+    for (auto* title : { "OlvoAssistant - Configuration Updated", "OlvoAssistant - Information" })
+        EXPECT_TRUE (test::pumpUntil ([title] { return openDialog (title) == nullptr; })) << title << " is still open";
 
+    screen.reset();
     window.reset();
     server.stop();
     sim::SimDevice::reset();
