@@ -124,6 +124,49 @@ TEST_F (TimerPass, TheDeviceGoingHidesTheWindowAndClearsEverythingOfTheDevice)
     EXPECT_FALSE (screen.frame.isVisible());
 }
 
+TEST_F (TimerPass, WhicheverListIsOpenClosesWithTheDevice)
+{
+    const struct { const char* what; int index; } table[] {
+        { "a program list", dropdown::program (0) },
+        { "a duration list", dropdown::duration (1) },
+        { "the package list", dropdown::package },
+    };
+
+    const auto buttonAndList = [this] (int index) -> std::pair<juce::Button*, juce::ListBox*>
+    {
+        if (index == dropdown::package)
+            return { &c().packageButton, &c().packageList };
+        if (index < 3)
+            return { &c().programButtons[index], &c().programLists[index] };
+        return { &c().durationButtons[index - 3], &c().durationLists[index - 3] };
+    };
+
+    for (const auto& row : table)
+    {
+        SCOPED_TRACE (row.what);
+        rebuild();
+        setUpFullDevice (*this);
+        e().packages.set ({ package (11, "Starter", 1), package (12, "Sports") });
+        pass();
+
+        const auto [button, list] = buttonAndList (row.index);
+        c().buttonClicked (button);
+        ASSERT_EQ (c().openDropdown, row.index);
+        ASSERT_TRUE (list->isVisible());
+
+        unplug();
+        pass();
+        EXPECT_EQ (c().openDropdown, dropdown::noneOpen);
+        EXPECT_FALSE (list->isVisible());
+
+        // Nothing is left half open: the next device's lists open at the first click.
+        setUpFullDevice (*this);
+        pass();
+        c().buttonClicked (&c().durationButtons[2]);
+        EXPECT_EQ (c().openDropdown, dropdown::duration (2));
+    }
+}
+
 TEST_F (TimerPass, AFirmwareUpdateKeepsTheDevicePresentForFiveSeconds)
 {
     setUpFullDevice (*this);
