@@ -104,21 +104,6 @@ void DemoTaskbarComponent::menuItemChosen (int itemId)
         quitNow();
 }
 
-void showMainWindow()
-{
-    auto* window = currentMainWindow;
-    if (window == nullptr)
-        return;
-
-    window->setVisible (true);
-    platform::transformProcessType (platform::ProcessType::foreground);
-
-    if (! platform::isApplicationActive())
-        platform::activateApplication (window);
-
-    window->toFront (true);
-}
-
 void quitNow()
 {
     if (auto* app = juce::JUCEApplicationBase::getInstance())

@@ -57,10 +57,6 @@ private:
 };
 
 //==============================================================================
-/** The menu's "Show" action: shows the main window (currentMainWindow), makes the process a foreground application,
-    activates it if it is not active and brings the window to the front. Nothing without a main window. */
-void showMainWindow();
-
 /** The menu's "Quit" action: asks the application to quit, then ends the process at once with status 1 (standard
     output and error flushed first). */
 [[noreturn]] void quitNow();

@@ -87,9 +87,7 @@ void TrayTestApplication::MainWindow::closeButtonPressed()
         return;
     }
 
-    window->setVisible (false);
-    platform::hideApplication();
-    platform::transformProcessType (platform::ProcessType::uiElement);
+    hideMainWindow();
 }
 
 void TrayTestApplication::MainWindow::resized()

@@ -12,7 +12,6 @@ namespace olvo
 
 namespace
 {
-    constexpr int64_t firmwareRestartGraceMs = 5000;   // a device restarting for an update still counts as present
     constexpr int groupCount = 3;
     constexpr int lowestLevel = 1, highestLevel = 10;
     constexpr int32_t unavailable = -1;
@@ -49,7 +48,7 @@ bool OlvoThread::getSerialNumber (juce::String& text) const
         return true;
     }
 
-    if (nowMs() < lastFirmwareAttempt.load() + firmwareRestartGraceMs)
+    if (devicePresentAt (nowMs()))
     {
         text = "Waiting";
         return true;
@@ -153,28 +152,24 @@ void OlvoThread::getCurrentPackageName (juce::String& out) const
 
     out = packages.read ([pending, chosen] (const juce::Array<PackageInfo>& list) -> juce::String
     {
-        if (list.isEmpty())
-            return {};
-
-        int index = 0;
-        if (pending)
-        {
-            index = chosen;
-        }
-        else
-        {
-            for (int i = 0; i < list.size(); ++i)
-            {
-                if (list.getReference (i).isCurrent != 0)
-                {
-                    index = i;
-                    break;
-                }
-            }
-        }
-
+        const auto index = currentPackageIndex (list, pending, chosen);
         return juce::isPositiveAndBelow (index, list.size()) ? list.getReference (index).brandLogo : juce::String();
     });
+}
+
+int OlvoThread::currentPackageIndex (const juce::Array<PackageInfo>& list, bool choicePending, int chosenIndex)
+{
+    if (list.isEmpty())
+        return -1;
+
+    if (choicePending)
+        return chosenIndex;
+
+    for (int i = 0; i < list.size(); ++i)
+        if (list.getReference (i).isCurrent != 0)
+            return i;
+
+    return 0;
 }
 
 } // namespace olvo

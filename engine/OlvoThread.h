@@ -98,6 +98,14 @@ struct RequestedDuration
     std::atomic<int32_t> low { 0 }, high { 0 };
 };
 
+/** The user is editing: a change is pending and no save of it is in flight. While editing, the windows keep what
+    the user chose and the worker holds back its timed polls; otherwise the windows mirror the device and the server.
+    The one rule for both. */
+constexpr bool userIsEditing (bool changePending, bool saveInFlight)
+{
+    return changePending && ! saveInFlight;
+}
+
 /** Kinds of popup the windows raise on the engine's news. */
 namespace PopupKind
 {
@@ -152,6 +160,12 @@ public:
     /** True while the user has a change that is not yet saved or sent. */
     bool anyChangePending() const;
 
+    /** A save of the user's changes is requested and not yet done (choiceDirty or settingsDirty). */
+    bool saveInFlight() const { return choiceDirty || settingsDirty; }
+
+    /** userIsEditing of the engine's request flags. */
+    bool isUserEditing() const { return userIsEditing (anyChangePending(), saveInFlight()); }
+
     /** Sends a settings record (battery reference zeroed) and takes it as the device's record from now on. */
     void sendSettingsRecord (uint8_t* record);
 
@@ -205,7 +219,17 @@ public:
     //==============================================================================
     // Accessors for the windows (message thread).
 
-    /** The serial text; true while a device is present (also "Waiting" for 5 s after a firmware attempt). */
+    /** How long after a firmware attempt a device that is not open still counts as present: it is restarting. */
+    static constexpr int64_t firmwareRestartGraceMs = 5000;
+
+    /** The device counts as present: open, or less than firmwareRestartGraceMs after a firmware attempt. The windows'
+        one presence rule (getSerialNumber answers by it too). */
+    bool devicePresentAt (int64_t now) const
+    {
+        return deviceOpen || now < lastFirmwareAttempt.load() + firmwareRestartGraceMs;
+    }
+
+    /** The serial text; true while a device is present (devicePresentAt; "Waiting" during the grace). */
     bool getSerialNumber (juce::String& text) const;
 
     /** major.minor.tertiary, or empty without a device. */
@@ -222,6 +246,10 @@ public:
 
     /** The logo URL of the current (or chosen) package, or empty. */
     void getCurrentPackageName (juce::String& out) const;
+
+    /** The index of the current package in a package list: the chosen index while a choice is pending (which may lie
+        outside the list), else the first package marked current, else 0; -1 for an empty list. */
+    static int currentPackageIndex (const juce::Array<PackageInfo>& packages, bool choicePending, int chosenIndex);
 
     /** Battery level 0..1, or -1 when there is no reading. */
     float getBatteryLevel() const;

@@ -193,8 +193,7 @@ void OlvoThread::pollStep()
     // Timed: on the schedule the server gave, held off while the user has an unsaved change.
     bool timed = false;
     const int fastInterval = pollingIntervalFast;
-    if (current != SyncStatus::updating && fastInterval > 0
-        && (choiceDirty || settingsDirty || ! anyChangePending()))
+    if (current != SyncStatus::updating && fastInterval > 0 && ! isUserEditing())
     {
         const int64_t elapsed = (nowMs() - windowStart.load()) / 1000;
         const int64_t fastDuration = std::max (0, fastPollingDuration.load());

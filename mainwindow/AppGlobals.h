@@ -13,4 +13,13 @@ extern juce::String launchCommandLine;
     menu-bar icon's menu and the main window's timer show, hide and raise it through this. Message thread only. */
 extern juce::DocumentWindow* currentMainWindow;
 
+/** Shows the main window (currentMainWindow): makes it visible, makes the process a foreground application,
+    activates it if it is not active and brings the window to the front. The menu's "Show" and the device's arrival
+    do this. Nothing without a main window. */
+void showMainWindow();
+
+/** Hides the main window (currentMainWindow) with the whole application and makes the process menu-bar only. The
+    window's close button and the device's going do this. Nothing without a main window. */
+void hideMainWindow();
+
 } // namespace olvo

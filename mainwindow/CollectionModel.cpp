@@ -43,9 +43,7 @@ void CollectionModel::paintListBoxItem (int row, juce::Graphics& g, int width, i
 
 void CollectionModel::listBoxItemClicked (int row, const juce::MouseEvent&)
 {
-    clicked = true;
-    clickedRow = row;
-    clickedGeneration = rowsGeneration;
+    latchClick (row);
 }
 
 bool CollectionModel::setRows (const juce::StringArray& newNames, const juce::StringArray& newDetails)
@@ -55,7 +53,7 @@ bool CollectionModel::setRows (const juce::StringArray& newNames, const juce::St
 
     names = newNames;
     details = newDetails;
-    ++rowsGeneration;
+    markRowsChanged();
     return true;
 }
 

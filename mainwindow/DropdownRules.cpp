@@ -61,8 +61,7 @@ namespace loadedProgram
     int32_t eraseMask (int group, const juce::String& firmwareText, const SlotCodes& codes,
                        const EraseConditions& c)
     {
-        const bool editing = c.requestPending && ! c.saveInFlight;
-        if (editing || ! c.devicePresent || c.status != SyncStatus::upToDate)
+        if (userIsEditing (c.requestPending, c.saveInFlight) || ! c.devicePresent || c.status != SyncStatus::upToDate)
             return 0;
 
         const auto slots = slotsOf (group, firmwareText);

@@ -33,9 +33,6 @@ MainComponent::MainComponent (Options options)
       imageCache (std::move (options.fetchImage)),
       dialogLauncher (std::move (options.launchDialog))
 {
-    if (! dialogLauncher)
-        dialogLauncher = [] (juce::DialogWindow::LaunchOptions& o) { return o.launchAsync(); };
-
     // The look-and-feel with the window's colours; every child without one of its own inherits it.
     setWindowColours (*lookAndFeel);
     setLookAndFeel (lookAndFeel.get());
@@ -176,7 +173,6 @@ MainComponent::MainComponent (Options options)
     layoutDirty = true;
     phaseText = phaseNameText = dayText = {};
     lastShowing = true;
-    openPopup = nullptr;
     loadedWebUrl = {};
     imageCache.clear();
 
@@ -196,7 +192,8 @@ MainComponent::~MainComponent()
     stopTimer();
 
     // The dialogs use the look-and-feel and the engine: they go first.
-    closeOpenDialogs();
+    openInfoWindows.deleteAll();
+    openPopups.deleteAll();
     infoOptions.content.reset();
     popupOptions.content.reset();
 

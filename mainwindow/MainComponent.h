@@ -3,6 +3,7 @@
 #include "BatteryDisplay.h"
 #include "CollectionModel.h"
 #include "DropdownRules.h"
+#include "EngineSnapshot.h"
 #include "ImageUrlCache.h"
 #include "MainLayout.h"
 #include "NetDisplay.h"
@@ -12,11 +13,14 @@
 #include "engine/OlvoThread.h"
 #include "look/Fonts.h"
 #include "look/MyCustomLookAndFeel.h"
+#include "windows/Dialogs.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace olvo
@@ -42,10 +46,10 @@ struct MainComponentOptions
     /** Fetches an image named by URL; empty: over HTTP (fetchImageOverHttp). */
     ImageUrlCache::Fetcher fetchImage;
 
-    /** Launches a dialog whose options are filled in, and returns its window (null when none was made); empty:
-        juce::DialogWindow::LaunchOptions::launchAsync (asynchronous, modal, deleted with its content when
-        dismissed). The window is the component's until it closes: teardown closes it. */
-    std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> launchDialog;
+    /** Launches the information dialog and the popups (see DialogLauncher); empty: launchAsync (asynchronous,
+        modal, deleted with its content when dismissed). The component tracks each window it gets back until it
+        closes: teardown deletes those still open. */
+    DialogLauncher launchDialog;
 };
 
 //==============================================================================
@@ -55,13 +59,16 @@ struct MainComponentOptions
 
     One class spread over files by concern:
         MainComponent.cpp           construction and teardown, the start option and the API endpoint
-        MainComponentHelpers.cpp    the image cache and the dialogs it launches
+        MainComponentHelpers.cpp    the image cache, the popups and the information dialog
         MainComponentDropdowns.cpp  the dropdown buttons' images, closing a list, the loaded-program match
         MainComponentLayout.cpp     resized and paint
         MainComponentInput.cpp      buttonClicked, sliderValueChanged, mouseDown
-        MainComponentTimer.cpp      the timer pass
+        MainComponentTimer.cpp      the timer pass: its order, the device's arrival and going, battery, status,
+                                    the window's visibility and the layout
+        MainComponentTimerGroups.cpp        the pass's program-group steps
+        MainComponentTimerRegimen.cpp       the pass's packages, popups, regimen texts and web view
     The rules they apply are plain functions over plain values: UiHelpers.h, DurationTexts.h, DropdownRules.h,
-    MainLayout.h, ImageUrlCache.h, and the firmware table engine/FirmwareRules.h.
+    MainLayout.h, ImageUrlCache.h, TimerRules.h, windows/Popups.h, and the firmware table engine/FirmwareRules.h.
 
     Construction loads and publishes the three faces, sets up the look-and-feel with the window's colours, builds
     every child (visible or hidden as below), creates the engine with the API endpoint and starts it, sizes itself
@@ -69,9 +76,13 @@ struct MainComponentOptions
     timer. Destruction closes the dialogs it launched, stops the worker (waiting for it), deletes it, takes the
     look-and-feel off every child and deletes it, and withdraws the fonts.
 
-    The window reads the engine through its accessors and guarded copies and writes requests into its atomics. A
-    window test builds it with Options that leave the worker and the timer stopped and give it a stand-in web view
-    and fetcher, sets engine fields, calls a handler or the timer pass and reads what the children show.
+    The window reads the engine through its accessors and guarded copies and writes requests into its atomics. Each
+    timer pass reads the engine once (EngineSnapshot) at one clock value, then runs its steps on that read. A window
+    test builds it with Options that leave the worker and the timer stopped and give it a stand-in web view, fetcher
+    and dialog launcher, sets engine fields, calls a handler or the timer pass and reads what the children show.
+
+    The pass keeps the controls in step with the engine: while the user is editing (userIsEditing) they keep the
+    user's choices, otherwise they mirror the device and the server. It repaints and lays out only what changed.
 
     Dropdown states and indexes: see DropdownRules.h (1 closed, -1 open, 0 no list; 0..2 program lists, 3..5
     duration lists, 6 the package list).
@@ -106,7 +117,9 @@ public:
     /** A level slider: asks the engine for that brightness and shows the level. */
     void sliderValueChanged (juce::Slider*) override;
 
-    /** One pass of the window's timer. */
+    /** One pass of the window's timer: reads the engine once, then, in this order, the device's presence, the
+        program groups, the groups' visibility, the packages, the popups, the regimen texts, the battery, the
+        status, the window's visibility, the layout and the web view. */
     void timerCallback() override;
 
     //==============================================================================
@@ -127,11 +140,14 @@ public:
     /** The image named by a URL, through the cache (see ImageUrlCache); may block on a first download. */
     juce::Image getImageForURL (const juce::String& url);
 
-    /** Launches a dialog through the launcher and keeps its window until it closes; returns the window. */
-    juce::DialogWindow* launchDialog (juce::DialogWindow::LaunchOptions& options);
+    /** Builds and launches a popup (PopupKind and its four texts, see windows/Popups.h) over the window and tracks
+        it; a next-phase popup's result reaches popupClosed. */
+    void showPopup (int kind, const juce::String& urlOrChoices, const juce::String& message,
+                    const juce::String& heading, const juce::String& link);
 
-    /** Closes (deletes) every dialog this component launched that is still open. */
-    void closeOpenDialogs();
+    /** The modal callback of a next-phase popup, bound to its owner: hands the decision to the engine (see
+        applyNextPhaseDecision). Does nothing once the owner is gone (JUCE then passes null). */
+    static void popupClosed (int result, MainComponent* owner, int kind);
 
     //==============================================================================
     /** The engine's endpoint for a value of OLVO_API_URL: the value when it is a plain absolute http(s) URL, the
@@ -201,6 +217,12 @@ public:
     /** The timer has shown the window for the device now present. */
     bool windowShown = false;
 
+    /** The window has just become visible: the next pass brings it to the front once more (if still showing). */
+    bool raiseWindowPending = false;
+
+    /** The frame counter of the marquee the program captions show while an update runs. */
+    int32_t updatingFrameCounter = 0;
+
     /** The timer runs resized and repaints at the end of its pass, then clears it. */
     bool layoutDirty = true;
 
@@ -231,8 +253,9 @@ public:
     /** Launch settings of the information dialog and of the popups (reused for every launch). */
     juce::DialogWindow::LaunchOptions infoOptions, popupOptions;
 
-    /** The popup now on screen; turns null by itself when the popup's window is deleted. */
-    juce::Component::SafePointer<juce::Component> openPopup;
+    /** The popups and information dialogs launched and still open (weak references: a closed one drops out). The
+        device's going and the window's hiding close the popups; teardown deletes both. */
+    OpenDialogs openPopups, openInfoWindows;
 
     /** Whether the window was showing at the last pass. */
     bool lastShowing = true;
@@ -253,9 +276,6 @@ public:
     /** The server's filler image and text. */
     juce::ImageButton fillerImageButton;
     juce::TextButton fillerTextButton;
-
-    /** True while the device counts as present: open, or less than 5 s after a firmware attempt (it restarts). */
-    bool devicePresent() const;
 
 private:
     //==============================================================================
@@ -278,17 +298,110 @@ private:
     /** The layout at the current size with the groups available now. */
     MainLayout currentLayout() const;
 
-    /** The engine's slot codes as the window takes them (all 0 while the device is not open). */
-    loadedProgram::SlotCodes slotCodes() const;
-
     /** Redraws the buttons of a dropdown index with its caption and state. */
     void renderDropdownOf (int index);
 
     /** Marks the user active now (the engine keeps the device while the user is active). */
     void noteUserActivity();
 
-    std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> dialogLauncher;
-    juce::Array<juce::Component::SafePointer<juce::DialogWindow>> openDialogs;
+    //==============================================================================
+    // Drawing the dropdown buttons only when what they show changed.
+
+    /** renderDropdownButton, unless the button already shows this (same text, state, alignment, colours, size and,
+        for the package and filler buttons, the same image). */
+    void redrawDropdownButton (juce::ImageButton& button, const juce::String& text, int state, bool centred,
+                               juce::Colour textColour, juce::Colour background);
+
+    /** What a dropdown button was last drawn with. */
+    struct DrawnButton
+    {
+        juce::String text;
+        int state = 0;
+        bool centred = false;
+        juce::uint32 textColour = 0, background = 0;
+        int width = 0, height = 0;
+        juce::Image picture;
+
+        bool operator== (const DrawnButton& o) const
+        {
+            return text == o.text && state == o.state && centred == o.centred && textColour == o.textColour
+                   && background == o.background && width == o.width && height == o.height && picture == o.picture;
+        }
+    };
+
+    std::map<const juce::ImageButton*, DrawnButton> drawnButtons;
+
+    //==============================================================================
+    // The timer pass, step by step (each on the pass's one read of the engine).
+
+    /** The device's presence: its arrival shows the window, its going runs the absent path. */
+    void presenceStep (EngineSnapshot&);
+    void deviceArrived();
+    void deviceGone (const EngineSnapshot&);
+    void deviceAbsent (const EngineSnapshot&);
+
+    /** The program groups while the device is present: firmware caption, colours, program lists, the default
+        choice, duration ranges and lists, level sliders and SAVE/CANCEL. */
+    void programGroupSteps (EngineSnapshot&);
+    void firmwareCaptionStep (const EngineSnapshot&);
+    void groupColoursStep (const EngineSnapshot&);
+    bool programListStep (int group, EngineSnapshot&);
+    void marqueeStep (const EngineSnapshot&);
+    void defaultChoiceStep (bool defaultChosen, EngineSnapshot&);
+    void durationRangesStep (const EngineSnapshot&);
+    void durationListStep (int group, EngineSnapshot&);
+    void levelsAndSaveStep (const EngineSnapshot&);
+    void groupVisibilityStep (const EngineSnapshot&);
+
+    void packageStep (EngineSnapshot&);
+    void popupSteps (const EngineSnapshot&);
+    void phaseTextStep (const EngineSnapshot&);
+    void batteryStep (const EngineSnapshot&);
+    void statusStep (const EngineSnapshot&);
+    void windowVisibilityStep (const EngineSnapshot&);
+    void layoutStep();
+    void webViewStep (const EngineSnapshot&);
+
+    /** A list's state for its number of rows (see dropdown::stateForRows); a list that is open and can no longer be
+        chosen from is closed first (and is no longer the open one). */
+    void settleListState (int dropdownIndex, int rows);
+
+    /** Closes the open list, if any, and records that none is open. */
+    void closeOpenDropdown();
+
+    /** The index of the choice the device holds, by the pass's read; for an empty list, marks the group's slots for
+        erasing under the same rule as findLoadedProgram. */
+    int loadedProgramOf (int group, const std::vector<ProgramChoice>& choices, const EngineSnapshot&);
+
+    /** The engine's erase conditions as the pass read them. */
+    static loadedProgram::EraseConditions eraseConditionsOf (const EngineSnapshot&);
+
+    /** Whether the window is blocked by a modal component (a dialog) other than its own parents. */
+    bool isBlockedByDialog() const;
+
+    //==============================================================================
+    DialogLauncher dialogLauncher;
+
+    /** The first pass takes the window's visibility as it finds it, without taking it for a change. */
+    bool visibilityRecorded = false;
+
+    /** The packages the package list shows (their ids, in row order): a click is resolved against them. */
+    juce::Array<int> shownPackageIds;
+
+    /** The regimen's texts as last built, from these inputs. */
+    struct RegimenInputs
+    {
+        int32_t phase = 0, total = 0, days = 0, remaining = 0;
+        juce::String name;
+
+        bool operator== (const RegimenInputs& o) const
+        {
+            return phase == o.phase && total == o.total && days == o.days && remaining == o.remaining
+                   && name == o.name;
+        }
+    };
+
+    std::optional<RegimenInputs> regimenInputs;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };

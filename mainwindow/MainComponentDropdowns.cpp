@@ -4,6 +4,7 @@
 
 #include "UiHelpers.h"
 
+#include "engine/Clock.h"
 #include "look/Palette.h"
 
 #include <cmath>
@@ -90,6 +91,24 @@ void MainComponent::renderDropdownButton (juce::ImageButton& button, const juce:
     button.setWantsKeyboardFocus (false);
 }
 
+void MainComponent::redrawDropdownButton (juce::ImageButton& button, const juce::String& text, int state,
+                                          bool centred, juce::Colour textColour, juce::Colour background)
+{
+    DrawnButton drawn { text, state, centred, textColour.getARGB(), background.getARGB(), button.getWidth(),
+                        button.getHeight(), {} };
+
+    // The package and filler buttons show the image named by their text: a new download redraws them.
+    if (&button == &packageButton || &button == &fillerImageButton)
+        drawn.picture = getImageForURL (text);
+
+    auto& last = drawnButtons[&button];
+    if (last == drawn && button.getNormalImage().isValid())
+        return;
+
+    renderDropdownButton (button, text, state, centred, textColour, background);
+    last = std::move (drawn);
+}
+
 MainComponent::DropdownParts MainComponent::dropdownParts (int index)
 {
     if (index >= 0 && index < 3)
@@ -107,20 +126,20 @@ void MainComponent::renderDropdownOf (int index)
 
     if (index >= 0 && index < 3)
     {
-        renderDropdownButton (programButtons[index], programButtonText[index], programListState[index], true, text,
+        redrawDropdownButton (programButtons[index], programButtonText[index], programListState[index], true, text,
                               juce::Colour (uiPalette[4]));
     }
     else if (index >= 3 && index < 6)
     {
         const int g = index - 3;
-        renderDropdownButton (durationButtons[g], durationButtonText[g], durationListState[g], false, text,
+        redrawDropdownButton (durationButtons[g], durationButtonText[g], durationListState[g], false, text,
                               juce::Colour (dropdownBackgroundColour));
     }
     else if (index == dropdown::package && thread != nullptr)
     {
         juce::String logo;
         thread->getCurrentPackageName (logo);
-        renderDropdownButton (packageButton, logo, packageListState, false, text, juce::Colour (uiPalette[3]));
+        redrawDropdownButton (packageButton, logo, packageListState, false, text, juce::Colour (uiPalette[3]));
     }
 }
 
@@ -144,21 +163,32 @@ void MainComponent::closeDropdown (int index)
 int MainComponent::findLoadedProgram (int group, const std::vector<ProgramChoice>& choices,
                                       const juce::String& firmwareText)
 {
-    const auto codes = slotCodes();
+    auto snapshot = EngineSnapshot::of (*thread, nowMs());
+    snapshot.firmwareText = firmwareText;
+    return loadedProgramOf (group, choices, snapshot);
+}
 
+int MainComponent::loadedProgramOf (int group, const std::vector<ProgramChoice>& choices,
+                                    const EngineSnapshot& snapshot)
+{
     if (! choices.empty())
-        return loadedProgram::bestMatch (group, choices, firmwareText, codes);
+        return loadedProgram::bestMatch (group, choices, snapshot.firmwareText, snapshot.slotCodes);
 
-    loadedProgram::EraseConditions conditions;
-    conditions.saveInFlight = thread->choiceDirty || thread->settingsDirty;
-    conditions.requestPending = thread->anyChangePending();
-    conditions.devicePresent = devicePresent();
-    conditions.status = thread->status;
-
-    if (const auto mask = loadedProgram::eraseMask (group, firmwareText, codes, conditions))
+    if (const auto mask = loadedProgram::eraseMask (group, snapshot.firmwareText, snapshot.slotCodes,
+                                                    eraseConditionsOf (snapshot)))
         thread->slotClearMask |= mask;
 
     return -1;
+}
+
+loadedProgram::EraseConditions MainComponent::eraseConditionsOf (const EngineSnapshot& snapshot)
+{
+    loadedProgram::EraseConditions conditions;
+    conditions.saveInFlight = snapshot.saveInFlight;
+    conditions.requestPending = snapshot.changePending;
+    conditions.devicePresent = snapshot.present;
+    conditions.status = snapshot.status;
+    return conditions;
 }
 
 } // namespace olvo

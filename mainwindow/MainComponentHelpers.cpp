@@ -1,9 +1,12 @@
-// The main window's content: the image cache, the dialogs it launches, and the engine state its parts share.
+// The main window's content: the image cache, the popups and the information dialog it launches, and the engine state
+// its parts share.
 
 #include "MainComponent.h"
 
 #include "engine/Clock.h"
 #include "look/Palette.h"
+#include "windows/OlvoInfo.h"
+#include "windows/Popups.h"
 
 namespace olvo
 {
@@ -13,30 +16,31 @@ juce::Image MainComponent::getImageForURL (const juce::String& url)
     return imageCache.get (url);
 }
 
-juce::DialogWindow* MainComponent::launchDialog (juce::DialogWindow::LaunchOptions& options)
+void MainComponent::showPopup (int kind, const juce::String& urlOrChoices, const juce::String& message,
+                               const juce::String& heading, const juce::String& link)
 {
-    openDialogs.removeIf ([] (const auto& window) { return window == nullptr; });
+    auto* window = launchPopup (popupOptions, { kind, urlOrChoices, message, heading, link }, *this, *lookAndFeel,
+                                dialogLauncher);
+    openPopups.add (window);
 
-    auto* window = dialogLauncher (options);
-    if (window != nullptr)
-        openDialogs.add (window);
-    return window;
+    if (window != nullptr && kind == PopupKind::nextPhase)
+        juce::ModalComponentManager::getInstance()->attachCallback (
+            window, juce::ModalCallbackFunction::forComponent (popupClosed, this, kind));
 }
 
-void MainComponent::closeOpenDialogs()
+void MainComponent::popupClosed (int result, MainComponent* owner, int kind)
 {
-    // A dialog launched asynchronously belongs to JUCE's modal manager, which lets go of one that is deleted.
-    for (auto& window : openDialogs)
-        if (auto* w = window.getComponent())
-            delete w;
-
-    openDialogs.clear();
+    popupClosedFor (result, owner, kind);
 }
 
-bool MainComponent::devicePresent() const
+void MainComponent::openInformation()
 {
-    constexpr int64_t firmwareRestartGraceMs = 5000;
-    return thread->deviceOpen || nowMs() < thread->lastFirmwareAttempt + firmwareRestartGraceMs;
+    openInfoWindows.add (launchInfoWindow (infoOptions, *thread, *this, *lookAndFeel, dialogLauncher));
+}
+
+bool MainComponent::isBlockedByDialog() const
+{
+    return isCurrentlyBlockedByAnotherModalComponent();
 }
 
 void MainComponent::noteUserActivity()
@@ -53,18 +57,6 @@ MainLayout MainComponent::currentLayout() const
             available |= 1 << g;
 
     return computeMainLayout (getWidth(), getHeight(), available);
-}
-
-loadedProgram::SlotCodes MainComponent::slotCodes() const
-{
-    loadedProgram::SlotCodes codes {};
-    if (thread->deviceOpen)
-        thread->slotTable.read ([&codes] (const SlotTable& table)
-        {
-            std::copy (std::begin (table.slotProgramCode), std::end (table.slotProgramCode), codes.begin());
-            return 0;
-        });
-    return codes;
 }
 
 } // namespace olvo

@@ -6,8 +6,10 @@
 
 #include "engine/Clock.h"
 #include "look/Palette.h"
+#include "TimerRules.h"
+
 #include "platform/Links.h"
-#include "windows/OlvoInfo.h"
+#include "windows/Popups.h"
 
 #include <cmath>
 
@@ -38,8 +40,7 @@ void MainComponent::buttonClicked (juce::Button* button)
     if (button == &linkButton)
     {
         const auto webApp = thread->webAppUrl.get();
-        const bool link = thread->viewType.get().startsWith ("link") && webApp.isNotEmpty();
-        openIfAny (link ? webApp : thread->fillerLink.get());
+        openIfAny (showsWebAppLink (thread->viewType.get(), webApp) ? webApp : thread->fillerLink.get());
     }
 
     if (button == &fillerImageButton || button == &fillerTextButton)
@@ -63,16 +64,7 @@ void MainComponent::buttonClicked (juce::Button* button)
     }
 
     if (button == &cancelButton)
-    {
-        for (int i = 0; i < 3; ++i)
-        {
-            thread->durationChanged[i] = false;
-            thread->levelChanged[i] = false;
-            thread->updateProgramChoice[i] = false;
-        }
-        thread->packageChoicePending = false;
-        thread->slotClearMask = 0;
-    }
+        cancelUserRequests (*thread);
 
     if (button == &packageButton)
         toggleDropdown (dropdown::package);
@@ -100,23 +92,6 @@ void MainComponent::toggleDropdown (int index)
     *parts.state = toggle.state;
     openDropdown = toggle.openDropdown;
     renderDropdownOf (index);
-}
-
-void MainComponent::openInformation()
-{
-    auto* info = new OlvoInfo();
-    infoOptions.content.setOwned (info);
-    info->setLookAndFeel (lookAndFeel.get());
-    info->thread = thread.get();
-    info->setSize (getWidth(), getHeight());
-
-    infoOptions.dialogTitle = "OlvoAssistant - Information";
-    infoOptions.dialogBackgroundColour = lookAndFeel->findColour (juce::ResizableWindow::backgroundColourId);
-    infoOptions.escapeKeyTriggersCloseButton = true;
-    infoOptions.useNativeTitleBar = true;
-    infoOptions.resizable = false;
-
-    launchDialog (infoOptions);
 }
 
 void MainComponent::sliderValueChanged (juce::Slider* slider)

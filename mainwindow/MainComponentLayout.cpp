@@ -46,7 +46,6 @@ namespace
 void MainComponent::resized()
 {
     const auto layout = currentLayout();
-    const juce::Colour text (uiPalette[5]);
 
     packageButton.setBounds (layout.packageButton);
     if (thread != nullptr)
@@ -92,11 +91,9 @@ void MainComponent::resized()
     {
         levelSliders[g].setBounds (layout.levelSliders[g]);
         programButtons[g].setBounds (layout.programButtons[g]);
-        renderDropdownButton (programButtons[g], programButtonText[g], programListState[g], true, text,
-                              juce::Colour (uiPalette[4]));
+        renderDropdownOf (dropdown::program (g));
         durationButtons[g].setBounds (layout.durationButtons[g]);
-        renderDropdownButton (durationButtons[g], durationButtonText[g], durationListState[g], false, text,
-                              juce::Colour (dropdownBackgroundColour));
+        renderDropdownOf (dropdown::duration (g));
         levelLabels[g].setBounds (layout.levelLabels[g]);
         levelLabels[g].setFont (fontOf (appFontRegular, juce::jlimit (0.1f, 10000.0f, layout.levelLabelFontHeight)));
         placeList (durationLists[g], layout.durationLists[g]);

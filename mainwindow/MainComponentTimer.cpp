@@ -1,14 +1,230 @@
-// The main window's content: the timer pass, every 500 ms. For now it shows the engine's status and battery.
+// The main window's content: the timer pass, every 500 ms. Its order, the device's arrival and going, the battery,
+// the status, the window's visibility and the layout. The program groups are in MainComponentTimerGroups.cpp, the
+// packages, popups, regimen texts and web view in MainComponentTimerRegimen.cpp.
 
 #include "MainComponent.h"
+
+#include "AppGlobals.h"
+
+#include "engine/Clock.h"
+#include "look/Palette.h"
 
 namespace olvo
 {
 
+namespace
+{
+    constexpr juce::uint32 greyTrack = 0xffd3d3d3;
+    constexpr int64_t oneDayMs = 86'400'000;
+}
+
 void MainComponent::timerCallback()
 {
-    netDisplay.setState (thread->status, thread->syncStep);
-    batteryDisplay.setReading (thread->getBatteryLevel(), (uint8_t) thread->batteryFlags.load());
+    // The window as the first pass finds it is no change of visibility: taking a hidden window at start-up for one
+    // that was just hidden would put the user's activity a day back and make the engine let go of the device.
+    if (! visibilityRecorded)
+    {
+        lastShowing = isShowing();
+        visibilityRecorded = true;
+    }
+
+    auto snapshot = EngineSnapshot::of (*thread, nowMs());
+
+    presenceStep (snapshot);
+    if (snapshot.present)
+        programGroupSteps (snapshot);
+    groupVisibilityStep (snapshot);
+    packageStep (snapshot);
+    popupSteps (snapshot);
+    phaseTextStep (snapshot);
+    batteryStep (snapshot);
+    statusStep (snapshot);
+    windowVisibilityStep (snapshot);
+    layoutStep();
+    webViewStep (snapshot);
+}
+
+//==============================================================================
+void MainComponent::presenceStep (EngineSnapshot& s)
+{
+    if (s.present)
+    {
+        if (! windowShown)
+            deviceArrived();
+
+        windowShown = true;
+        return;
+    }
+
+    deviceAbsent (s);
+}
+
+void MainComponent::deviceArrived()
+{
+    showMainWindow();
+
+    renderDropdownOf (dropdown::program (2));
+    for (int g = 0; g < 3; ++g)
+        renderDropdownOf (dropdown::duration (g));
+
+    layoutDirty = true;
+}
+
+void MainComponent::deviceGone (const EngineSnapshot& s)
+{
+    hideMainWindow();
+
+    // Nothing may stay open over the emptied lists.
+    closeOpenDropdown();
+
+    for (int g = 0; g < 3; ++g)
+    {
+        if (programListModels[g].setRows ({}, {}))
+        {
+            programLists[g].updateContent();
+            programLists[g].repaint();
+        }
+
+        levelSliders[g].setColour (juce::Slider::trackColourId, juce::Colour (greyTrack));
+
+        programButtonText[g] = {};
+        programListState[g] = dropdown::noList;
+        renderDropdownOf (dropdown::program (g));
+
+        durationButtonText[g] = {};
+        durationListState[g] = dropdown::noList;
+        renderDropdownOf (dropdown::duration (g));
+
+        if (durationListModels[g].setRows ({}, {}))
+            durationLists[g].updateContent();
+        durationListModels[g].clicked = false;
+        durationLists[g].setVisible (false);
+    }
+
+    for (int g = 0; g < 3; ++g)
+        uiPalette[g] = (juce::uint32) s.groupColours[g];
+    layoutDirty = true;
+
+    // A decision about this device's regimen must not outlive it; nor may a dialog hidden with the window stay
+    // modal over it.
+    openPopups.closeAll (0);
+    openInfoWindows.closeAll (0);
+
+    webView->getComponent().setVisible (false);
+    loadedWebUrl = {};
+}
+
+void MainComponent::deviceAbsent (const EngineSnapshot& s)
+{
+    if (windowShown)
+        deviceGone (s);
+
+    windowShown = false;
+    warningShown = false;
+    nextPhaseOffer = s.now;
+
+    for (int g = 0; g < 3; ++g)
+    {
+        programLists[g].deselectAllRows();
+        programLists[g].setVisible (false);
+        programListModels[g].clicked = false;
+    }
+
+    saveButton.setVisible (false);
+    cancelButton.setVisible (false);
+    firmwareVersionText = {};
+}
+
+//==============================================================================
+void MainComponent::settleListState (int dropdownIndex, int rows)
+{
+    const auto parts = dropdownParts (dropdownIndex);
+    if (parts.state == nullptr)
+        return;
+
+    const auto next = dropdown::stateForRows (*parts.state, rows);
+
+    if (next == dropdown::noList && *parts.state == dropdown::open)
+    {
+        closeDropdown (dropdownIndex);
+        if (openDropdown == dropdownIndex)
+            openDropdown = dropdown::noneOpen;
+    }
+
+    *parts.state = next;
+}
+
+void MainComponent::closeOpenDropdown()
+{
+    if (openDropdown == dropdown::noneOpen)
+        return;
+
+    closeDropdown (openDropdown);
+    openDropdown = dropdown::noneOpen;
+}
+
+//==============================================================================
+void MainComponent::batteryStep (const EngineSnapshot& s)
+{
+    updateBatteryGauge (batteryDisplay, s.batteryLevel, s.batteryFlags);
+}
+
+void MainComponent::statusStep (const EngineSnapshot& s)
+{
+    netDisplay.setState (s.present ? s.status : (int) SyncStatus::noDevice, s.syncStep);
+
+    const auto shown = netDisplay.currentStatus;
+    const bool showsMessage = shown == SyncStatus::unknownDevice || shown == SyncStatus::error;
+    netDisplay.statusIcon.setTooltip (showsMessage ? s.serverMessage : juce::String());
+}
+
+void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
+{
+    // On X11 bringing a window to the front maps it: only a window that is showing is raised.
+    const auto raise = [this]
+    {
+        if (auto* peer = getPeer(); peer != nullptr && isShowing())
+            peer->toFront (true);
+    };
+
+    if (raiseWindowPending)
+    {
+        raise();
+        raiseWindowPending = false;
+    }
+
+    const bool showing = isShowing();
+
+    if (showing != lastShowing)
+    {
+        if (showing)
+        {
+            thread->windowStart = s.now;
+            raise();
+            raiseWindowPending = true;
+        }
+        else
+        {
+            // Hidden: the user is no longer there (the engine lets go of the device after its polling window), and
+            // a slider drag cut short by the hiding never reports its end.
+            thread->windowStart = s.now - oneDayMs;
+            openPopups.closeAll (0);
+            openInfoWindows.closeAll (0);
+            userDragging = false;
+        }
+    }
+
+    lastShowing = isShowing();
+}
+
+void MainComponent::layoutStep()
+{
+    if (! layoutDirty)
+        return;
+
+    resized();
+    repaint();
+    layoutDirty = false;
 }
 
 } // namespace olvo

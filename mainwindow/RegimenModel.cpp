@@ -7,9 +7,7 @@ namespace olvo
 
 void RegimenModel::listBoxItemClicked (int row, const juce::MouseEvent&)
 {
-    clicked = true;
-    clickedRow = row;
-    clickedGeneration = rowsGeneration;
+    latchClick (row);
 }
 
 bool RegimenModel::setRows (const juce::StringArray& newNames, const juce::Array<juce::Image>& newImages)
@@ -23,7 +21,7 @@ bool RegimenModel::setRows (const juce::StringArray& newNames, const juce::Array
     images = newImages;
 
     if (changed)
-        ++rowsGeneration;
+        markRowsChanged();
     return changed;
 }
 

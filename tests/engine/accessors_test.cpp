@@ -88,6 +88,35 @@ TEST_F (EngineAccessors, SerialSaysWaitingForFiveSecondsAfterAFirmwareAttempt)
     time->clock.advance (1);
     EXPECT_FALSE (e.getSerialNumber (text));
     EXPECT_TRUE (text.isEmpty());
+
+    // The windows' presence rule is the same, at the same boundary.
+    EXPECT_TRUE (e.devicePresentAt (e.lastFirmwareAttempt + 4999));
+    EXPECT_FALSE (e.devicePresentAt (e.lastFirmwareAttempt + 5000));
+    e.deviceOpen = true;
+    EXPECT_TRUE (e.devicePresentAt (e.lastFirmwareAttempt + 5000));
+}
+
+TEST (UserEditing, IsAPendingChangeWithoutASaveInFlight)
+{
+    EXPECT_FALSE (userIsEditing (false, false));
+    EXPECT_TRUE (userIsEditing (true, false));
+    EXPECT_FALSE (userIsEditing (true, true));
+    EXPECT_FALSE (userIsEditing (false, true));
+
+    // The engine's flags: any duration, level, program or package request; choiceDirty or settingsDirty.
+    OlvoThread e;
+    EXPECT_FALSE (e.isUserEditing());
+    e.levelChanged[2] = true;
+    EXPECT_TRUE (e.isUserEditing());
+    e.settingsDirty = true;
+    EXPECT_FALSE (e.isUserEditing());
+    e.settingsDirty = false;
+    e.choiceDirty = true;
+    EXPECT_FALSE (e.isUserEditing());
+    e.choiceDirty = false;
+    e.levelChanged[2] = false;
+    e.packageChoicePending = true;
+    EXPECT_TRUE (e.isUserEditing());
 }
 
 TEST_F (EngineAccessors, BrightnessRangeByFirmwareAndServerLimits)
@@ -242,7 +271,7 @@ TEST_F (EngineAccessors, GroupColoursShowWhatIsAvailable)
     }
 }
 
-TEST_F (EngineAccessors, CurrentPackageImage)
+TEST_F (EngineAccessors, CurrentPackageIndexAndImage)
 {
     struct Case
     {
@@ -250,17 +279,19 @@ TEST_F (EngineAccessors, CurrentPackageImage)
         std::vector<PackageInfo> list;
         bool pending;
         int chosen;
+        int index;
         const char* logo;
     };
 
     const Case cases[] {
-        { "no packages", {}, false, 0, "" },
-        { "no packages, a choice pending", {}, true, 0, "" },
-        { "the current one", { package ("a.png", 0), package ("b.png", 1) }, false, 0, "b.png" },
-        { "none current", { package ("a.png", 0), package ("b.png", 0) }, false, 1, "a.png" },
-        { "the chosen one", { package ("a.png", 0), package ("b.png", 1) }, true, 0, "a.png" },
-        { "chosen row past the list", { package ("a.png", 0), package ("b.png", 1) }, true, 3, "" },
-        { "chosen row negative", { package ("a.png", 0) }, true, -1, "" },
+        { "no packages", {}, false, 0, -1, "" },
+        { "no packages, a choice pending", {}, true, 0, -1, "" },
+        { "the current one", { package ("a.png", 0), package ("b.png", 1) }, false, 0, 1, "b.png" },
+        { "the first of two current ones", { package ("a.png", 1), package ("b.png", 1) }, false, 1, 0, "a.png" },
+        { "none current", { package ("a.png", 0), package ("b.png", 0) }, false, 1, 0, "a.png" },
+        { "the chosen one", { package ("a.png", 0), package ("b.png", 1) }, true, 0, 0, "a.png" },
+        { "chosen row past the list", { package ("a.png", 0), package ("b.png", 1) }, true, 3, 3, "" },
+        { "chosen row negative", { package ("a.png", 0) }, true, -1, -1, "" },
     };
 
     auto& e = makeEngine();
@@ -274,6 +305,8 @@ TEST_F (EngineAccessors, CurrentPackageImage)
         e.packages.set (list);
         e.packageChoicePending = c.pending;
         e.chosenPackageIndex = c.chosen;
+
+        EXPECT_EQ (OlvoThread::currentPackageIndex (list, c.pending, c.chosen), c.index);
 
         juce::String logo ("stale");
         e.getCurrentPackageName (logo);

@@ -156,7 +156,8 @@ TEST_F (MainComponentTest, EveryChildIsBuiltVisibleOrHiddenInItsStartingState)
     EXPECT_EQ (c.nextAppUpdateCheck, 0);
     EXPECT_EQ (c.nextPhaseOffer, 0);
     EXPECT_EQ (c.lastSaveAt, 0);
-    EXPECT_EQ (c.openPopup.getComponent(), nullptr);
+    EXPECT_EQ (c.openPopups.size(), 0);
+    EXPECT_EQ (c.openInfoWindows.size(), 0);
     EXPECT_TRUE (c.imageCache.entries().empty());
     EXPECT_FALSE (c.isTimerRunning());
 }
@@ -204,7 +205,7 @@ TEST_F (MainComponentTest, ResizingPlacesEveryChildByTheLayout)
     EXPECT_EQ (c.packageList.getWidth(), 4 * 108 + 4 + 4);
 }
 
-TEST_F (MainComponentTest, TeardownClosesTheDialogsItLaunchedBeforeTheLookAndFeelGoes)
+TEST_F (MainComponentTest, TeardownClosesTheInformationWindowAndThePopupsBeforeTheLookAndFeelGoes)
 {
     auto content = std::make_unique<MainComponent> (test::windowTestOptions());
     content->buttonClicked (&content->infoButton);   // the real launcher: an asynchronous modal dialog
@@ -221,9 +222,16 @@ TEST_F (MainComponentTest, TeardownClosesTheDialogsItLaunchedBeforeTheLookAndFee
     ASSERT_NE (info.getComponent(), nullptr);
     EXPECT_EQ (&info->getLookAndFeel(), content->lookAndFeel.get());
 
+    // A popup over it, as the server's news raise them.
+    content->showPopup (PopupKind::warning, {}, "Not registered", "Warning", {});
+    juce::Component::SafePointer<juce::Component> popup (juce::Component::getCurrentlyModalComponent());
+    ASSERT_NE (popup.getComponent(), nullptr);
+    EXPECT_EQ (popup->getName(), "OlvoAssistant - Warning");
+
     content.reset();
     EXPECT_EQ (dialog.getComponent(), nullptr);
     EXPECT_EQ (info.getComponent(), nullptr);
+    EXPECT_EQ (popup.getComponent(), nullptr);
     test::pumpFor (50);   // the modal manager lets go of the deleted dialog
     EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0);
 }
@@ -295,10 +303,11 @@ TEST_F (MainComponentTest, TheTimerPassShowsTheEnginesStatusAndBattery)
 {
     MainComponent c (test::windowTestOptions());
 
+    c.thread->deviceOpen = true;
     c.thread->status = SyncStatus::upToDate;
     c.timerCallback();
     EXPECT_EQ (c.netDisplay.statusLabel.getText(), "Up to Date");
-    EXPECT_EQ (c.batteryDisplay.levelText(), "");   // no device: no reading
+    EXPECT_EQ (c.batteryDisplay.levelText(), "Battery: 0%");   // no battery reading yet: shown as 0 %
 
     c.thread->status = SyncStatus::updating;
     c.thread->syncStep = 2;

@@ -158,6 +158,8 @@ TEST_F (PopupTest, ButtonsCloseTheDialogWithTheirResultAndOpenTheirLinks)
                    juce::StringArray links; } table[] {
         { "LATER on an update", newApp, dismiss, -1, 1, {} },
         { "UPDATE", newApp, action, -1, 1, { "https://olvo.example/download" } },
+        { "UPDATE without a link only closes", { PopupKind::newApp, "", "New Version: 1.3.0", "", "" }, action, -1, 1,
+          {} },
         { "DETAILS", newAppWithDetails, dismiss, -1, 1, { "https://olvo.example/details" } },
         { "ADVANCE", nextPhase, action, -1, -1, {} },
         { "LATER, first delay", nextPhase, dismiss, 0, 7, {} },

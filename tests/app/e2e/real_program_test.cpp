@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +20,7 @@ namespace olvo::test
 namespace
 {
     const std::string program = OLVO_APP_PROGRAM;
+    const std::string webApiProgram = OLVO_WEBAPI_PROGRAM;
 
     std::vector<std::string> mainWindows() { return XSession::visibleWindows ({ "--name", "^OlvoAssistant$" }); }
 
@@ -178,6 +180,97 @@ namespace
         EXPECT_TRUE (app->started());
         return app;
     }
+
+    /** A folder of its own for a test's files, removed with it. */
+    struct ScratchFolder
+    {
+        ScratchFolder()
+        {
+            char name[] = "/tmp/olvo-e2e-XXXXXX";
+            if (mkdtemp (name) != nullptr)
+                path = name;
+        }
+
+        ~ScratchFolder()
+        {
+            if (! path.empty())
+                std::filesystem::remove_all (path);
+        }
+
+        std::string write (const std::string& file, const std::string& text) const
+        {
+            const auto full = path + "/" + file;
+            std::ofstream (full) << text;
+            return full;
+        }
+
+        std::string path;
+    };
+
+    /** Sets an environment variable for the programs a test starts, and removes it afterwards. */
+    struct ScopedEnvironment
+    {
+        ScopedEnvironment (const char* n, const std::string& value) : name (n) { setenv (name, value.c_str(), 1); }
+        ~ScopedEnvironment() { unsetenv (name); }
+        const char* name;
+    };
+}
+
+//==============================================================================
+TEST (RealProgram, TheWindowShowsWhenTheDeviceArrivesAndHidesWithItsPopupsWhenTheDeviceGoes)
+{
+    const XSession session (true);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+    const ScratchFolder folder;
+    ASSERT_FALSE (folder.path.empty());
+
+    // The local web API, with a regimen whose next phase is ready: the next-phase popup opens once synced.
+    const auto serverScenario = folder.write ("server.json", R"({ "view_type": "link", "regimen": {
+        "regimen_name": "Four-week starter plan", "current_phase_name": "Getting started", "current_phase": 1,
+        "phase_total": 3, "current_phase_duration_total": 7, "current_phase_remaining": 2, "ready_to_advance": true,
+        "force_update": false, "advancement_message": "Week one is done.", "delay_options": { "7": "1 week" } } })");
+    Process webApi ({ webApiProgram, "--scenario", serverScenario, "--max-seconds", "240" });
+    ASSERT_TRUE (webApi.waitForOutput ("listening on", 10000)) << webApi.output();
+    const auto listening = webApi.output();
+    const auto urlStart = listening.find ("http://");
+    const auto url = listening.substr (urlStart, listening.find_first_of (" \n", urlStart) - urlStart);
+
+    // The device as the server wants it, plugged in a few seconds after start and pulled out later.
+    const auto deviceScenario = folder.write ("device.txt",
+        "identity serial=E2E-1 uid=5,6,7,8 version=1.2.0\n"
+        "slot 0 name=Calm_A code=12 version=1.2\nslot 1 name=Calm_B code=13 version=1.2\n"
+        "slot 2 name=Warmth_A code=31 version=1.0\nslot 3 name=Warmth_B code=32 version=1.0\n"
+        "slot 4 name=Balance_A code=21 version=2.1\nslot 5 name=Balance_B code=22 version=2.1\n"
+        "at 4000 plug\nat 20000 unplug\n");
+
+    const ScopedEnvironment api ("OLVO_API_URL", url);
+    const ScopedEnvironment device ("OLVO_SIM_SCENARIO", deviceScenario);
+    auto app = startProgram();
+    const auto popups = [] { return XSession::visibleWindows ({ "--name", "^OlvoAssistant - Update Available$" }); };
+
+    ASSERT_TRUE (XSession::waitFor ([] { return ! dockedIcon().empty(); }, 20000)) << app->output();
+    EXPECT_TRUE (mainWindows().empty()) << "no device yet: the window stays hidden";
+
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+        << "the device arrived, the window did not show\n" << app->output();
+    EXPECT_TRUE (XSession::waitFor ([&] { return popups().size() == 1; }, 20000))
+        << "no next-phase popup\n" << webApi.output();
+
+    // Closed, not only hidden with the window: its X window is gone.
+    const auto popupExists = []
+    {
+        return ! XSession::run ({ "xdotool", "search", "--name", "^OlvoAssistant - Update Available$" }).empty();
+    };
+    EXPECT_TRUE (XSession::waitFor ([&] { return mainWindows().empty() && ! popupExists(); }, 40000))
+        << "the device went, the window or its popup stayed";
+    EXPECT_TRUE (app->isRunning()) << "it waits for the device, in the tray";
+
+    app->sendSignal (SIGINT);
+    ASSERT_TRUE (app->waitForExit (30000));
+    const auto out = app->output();
+    const auto shown = out.find ("Process type 1 (foreground application)");
+    ASSERT_NE (shown, std::string::npos) << out;
+    EXPECT_NE (out.find ("Process type 4 (menu-bar only)", shown), std::string::npos) << out;
 }
 
 //==============================================================================

@@ -81,7 +81,7 @@ MainComponent::Options windowTestOptions()
     return options;
 }
 
-std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> DialogCapture::launcher()
+DialogLauncher DialogCapture::launcher()
 {
     return [this] (juce::DialogWindow::LaunchOptions& options) -> juce::DialogWindow*
     {

@@ -77,7 +77,7 @@ public:
     };
 
     /** A launcher for MainComponent::Options::launchDialog that records into this capture; returns no window. */
-    std::function<juce::DialogWindow* (juce::DialogWindow::LaunchOptions&)> launcher();
+    DialogLauncher launcher();
 
     std::vector<Launch> launches;
 };
