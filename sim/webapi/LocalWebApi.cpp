@@ -15,6 +15,17 @@ namespace
 {
     constexpr const char* host = "127.0.0.1";
     constexpr const char* routePattern = R"(/device/(r[0-9]{1,3}/)?)";
+    constexpr const char* webAppPath = "/app/";
+
+    constexpr const char* webAppPage = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Olvo web app</title></head>
+<body style="margin:0;font-family:sans-serif;background:#f4f6f8;color:#253040">
+<div style="padding:32px 40px">
+<h1 style="font-weight:300;margin:0 0 12px">Olvo web app</h1>
+<p>Your treatment plan, sessions and tips appear here.</p>
+<p style="color:#6a7788">This page is served by the local device web API on this machine.</p>
+</div></body></html>
+)";
     /** Where the pre-routing handler keeps the client's Content-Type (see start()). */
     constexpr const char* originalContentTypeHeader = "X-Olvo-Original-Content-Type";
 
@@ -585,6 +596,10 @@ int LocalWebApi::start (int requestedPort)
     auto handler = [this] (const httplib::Request& req, httplib::Response& res) { handle (req, res); };
     srv->Post (routePattern, handler);
     srv->Get (routePattern, handler);
+    srv->Get (webAppPath, [] (const httplib::Request&, httplib::Response& res)
+    {
+        res.set_content (webAppPage, "text/html; charset=utf-8");
+    });
 
     auto bound = requestedPort == 0 ? srv->bind_to_any_port (host)
                                     : (srv->bind_to_port (host, requestedPort) ? requestedPort : -1);
@@ -660,6 +675,11 @@ juce::String LocalWebApi::url() const
 juce::String LocalWebApi::urlForPath (const juce::String& path) const
 {
     return "http://" + juce::String (host) + ":" + juce::String (port()) + path;
+}
+
+juce::String LocalWebApi::webAppUrl() const
+{
+    return urlForPath (webAppPath);
 }
 
 void LocalWebApi::setRequestLogger (std::function<void (const juce::String&)> logger)

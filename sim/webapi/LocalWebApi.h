@@ -267,6 +267,9 @@ public:
     juce::String url() const;
     /** "http://127.0.0.1:<port>" followed by path. */
     juce::String urlForPath (const juce::String& path) const;
+    /** "http://127.0.0.1:<port>/app/": a small page standing in for the maker's web application, so that a window
+        run against this server shows a page in its web view without the internet. */
+    juce::String webAppUrl() const;
     /** Called with one line per request (on a server thread, outside the lock); set before start(). */
     void setRequestLogger (std::function<void (const juce::String&)> logger);
 

@@ -1,7 +1,9 @@
 // olvo-webapi: the local device web API as a program of its own, for running the application against it by hand.
 //
-//   olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S]
+//   olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S] [--own-web-app yes]
 //
+// With --own-web-app yes the replies point the web view at the server's own stand-in page (/app/) instead of the
+// maker's web application, which is not reachable here.
 // Prints "listening on <url>" first, then one line per request; ends on SIGINT, SIGTERM or after --max-seconds.
 
 #include "sim/webapi/LocalWebApi.h"
@@ -28,7 +30,8 @@ namespace
     int usage (const char* message)
     {
         std::cerr << "olvo-webapi: " << message << "\n"
-                  << "usage: olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S]\n"
+                  << "usage: olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S]"
+                     " [--own-web-app yes]\n"
                   << "modes: normal, error[:msg], warn[:msg], warn-no-uid[:msg], uid-mismatch, redirect[:hops],\n"
                   << "       redirect-to:url, empty, html, http500, stall[:ms], oversized[:bytes], deep[:bytes],\n"
                   << "       junk, raw:body\n";
@@ -39,6 +42,7 @@ namespace
 int main (int argc, char* argv[])
 {
     int port = 0, maxSeconds = defaultMaxSeconds;
+    bool ownWebApp = false;
     auto mode = olvo::sim::ReplyMode();
     auto scenario = olvo::sim::LocalWebApi::defaultScenario();
 
@@ -58,6 +62,10 @@ int main (int argc, char* argv[])
         else if (option == "--max-seconds" && value.containsOnly ("0123456789") && value.length() <= 7)
         {
             maxSeconds = value.getIntValue();
+        }
+        else if (option == "--own-web-app" && (value == "yes" || value == "no"))
+        {
+            ownWebApp = value == "yes";
         }
         else if (option == "--mode")
         {
@@ -101,6 +109,12 @@ int main (int argc, char* argv[])
     {
         std::cerr << "olvo-webapi: cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
+    }
+
+    if (ownWebApp)
+    {
+        scenario.webAppUrl = api.webAppUrl();
+        api.setScenario (scenario);
     }
 
     {

@@ -246,6 +246,18 @@ TEST_F (WebApiTest, GetIsRecordedAndRefused)
     EXPECT_EQ (api.lastRequest()->method, "GET");
 }
 
+TEST_F (WebApiTest, ServesAStandInWebAppPageBesideTheDeviceApi)
+{
+    EXPECT_EQ (api.webAppUrl(), api.urlForPath ("/app/"));
+
+    httplib::Client client ("127.0.0.1", api.port());
+    auto res = client.Get ("/app/");
+    ASSERT_TRUE (res);
+    EXPECT_EQ (res->status, 200);
+    EXPECT_NE (res->get_header_value ("Content-Type").find ("text/html"), std::string::npos);
+    EXPECT_NE (res->body.find ("<title>Olvo web app</title>"), std::string::npos);
+}
+
 TEST_F (WebApiTest, HostileRequestBodiesAreRecordedWithoutCrashingTheServer)
 {
     const std::string bodies[] {
