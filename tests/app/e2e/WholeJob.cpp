@@ -241,6 +241,8 @@ void WholeJob::TearDown()
         app->sendSignal (SIGINT);
         if (! app->waitForExit (30000))
             ADD_FAILURE() << "the program did not quit on an interrupt";
+        else
+            EXPECT_EQ (app->exitStatus(), 0) << "an interrupt quits normally (a sanitizer's report fails it)";
     }
     if (webApi != nullptr)
     {
