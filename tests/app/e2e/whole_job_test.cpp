@@ -137,7 +137,8 @@ TEST_F (WholeJob, SyncsTheDeviceThenCarriesTheUsersDecisionsToDeviceAndServer)
     EXPECT_TRUE (XSession::waitFor ([&] { return anyLineHas (requestLines(), before, "+delay=0"); }, 15000))
         << "the decision did not reach the server\n" << webApi->output();
 
-    // The first group's level slider dragged to its right end (the server allows up to 10), then SAVE.
+    // The first group's level slider dragged to its right end (the server allows up to 10), then SAVE. Where they are:
+    // the window's layout in fractions of its size (panels from 0.05 W, 0.03 W apart, from 0.33 H down for 0.43 H).
     const auto window = windowsNamed (mainTitle).front();
     const auto box = windowBox (window);
     const auto W = box.width, H = box.height;
@@ -181,7 +182,7 @@ TEST_F (WholeJob, SyncsTheDeviceThenCarriesTheUsersDecisionsToDeviceAndServer)
 }
 
 //==============================================================================
-// A server that does not know the device warns: the warning popup shows its text, and nothing is written.
+// A server that does not know the device warns: the warning popup opens over the window, and nothing is written.
 TEST_F (WholeJob, AServerWarningShowsItsPopupAndWritesNothing)
 {
     startWebApi ({}, { "--mode", "warn:This device is registered to another account." });
