@@ -9,6 +9,9 @@
 #include "engine/Clock.h"
 #include "look/Palette.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace olvo
 {
 
@@ -16,10 +19,30 @@ namespace
 {
     constexpr juce::uint32 greyTrack = 0xffd3d3d3;
     constexpr int64_t oneDayMs = 86'400'000;
+
+    /** With OLVO_LOG_TIMER_PASSES set, each timer pass writes its duration on standard output (for scripts/measure:
+        a pass longer than a frame is a stutter the user sees). */
+    struct PassTimer
+    {
+        ~PassTimer()
+        {
+            if (enabled)
+            {
+                const auto ms = juce::Time::getMillisecondCounterHiRes() - started;
+                std::printf ("Timer pass: %.2f ms\n", ms);
+                std::fflush (stdout);
+            }
+        }
+
+        static inline const bool enabled = std::getenv ("OLVO_LOG_TIMER_PASSES") != nullptr;
+        const double started = enabled ? juce::Time::getMillisecondCounterHiRes() : 0.0;
+    };
 }
 
 void MainComponent::timerCallback()
 {
+    const PassTimer passTimer;
+
     // The window as the first pass finds it is no change of visibility: taking a hidden window at start-up for one
     // that was just hidden would put the user's activity a day back and make the engine let go of the device.
     if (! visibilityRecorded)

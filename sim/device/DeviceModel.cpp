@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace olvo::sim::detail
 {
@@ -92,6 +93,10 @@ void DeviceModel::reset()
 
     scenarioArmed = true;
     scheduled.clear();
+    stateFile.clear();
+    stateChanged = false;
+    plugFile.clear();
+    plugFileExisted = false;
 }
 
 int64_t DeviceModel::now() const
@@ -121,6 +126,19 @@ void DeviceModel::setClock (std::function<int64_t()> nowMs)
 void DeviceModel::advance()
 {
     const auto t = now();
+
+    // A test in another process plugs the device in by creating the file and pulls it out by removing it.
+    if (! plugFile.empty() && t >= nextPlugFileCheckMs)
+    {
+        nextPlugFileCheckMs = t + plugFileCheckIntervalMs;
+        const bool exists = access (plugFile.c_str(), F_OK) == 0;
+
+        if (exists != plugFileExisted)
+        {
+            plugFileExisted = exists;
+            exists ? plug() : unplug();
+        }
+    }
 
     // Restart steps and scenario lines in time order, since a scenario line may unplug a restarting device.
     for (;;)
@@ -171,6 +189,7 @@ void DeviceModel::unplug()
     plugged = false;
     unplugAfter = 0;
     goneForGood();
+    noteChange();
 }
 
 void DeviceModel::setRestartDelays (int detachMs, int attachMs)
@@ -182,6 +201,7 @@ void DeviceModel::setRestartDelays (int detachMs, int attachMs)
 void DeviceModel::setFirmwareVersion (int major, int minor, int tertiary)
 {
     version = { major & 0xFF, minor & 0xFF, tertiary & 0xFFFF };
+    noteChange();
 }
 
 void DeviceModel::setBootLoaderMode (bool bootLoader)
@@ -206,6 +226,7 @@ void DeviceModel::setSettings (const std::array<uint8_t, 32>& record)
     for (int i = 0; i < wire::settingsSize; ++i)
         if (i != wire::settingsBatteryRefAt && i != wire::settingsBatteryRefAt + 1)
             settings[(size_t) i] = record[(size_t) i];
+    noteChange();
 }
 
 std::array<uint8_t, 32> DeviceModel::settingsRecord() const
@@ -231,6 +252,7 @@ void DeviceModel::setBlock (int n, const std::array<uint8_t, 1024>& data)
 {
     if (n >= 0 && n < wire::blockCount)
         flash[(size_t) n] = data;
+    noteChange();
 }
 
 SimSlotEntry DeviceModel::slotEntry (int s) const
@@ -242,6 +264,7 @@ void DeviceModel::setSlotEntry (int s, const SimSlotEntry& entry)
 {
     if (s >= 0 && s < wire::slotCount)
         slots[(size_t) s] = entry;
+    noteChange();
 }
 
 void DeviceModel::slowCompletion (int statusReads, int ms)
@@ -624,6 +647,7 @@ void DeviceModel::handleCommand (const Request& request)
             entry.code = getU32BE (request.data() + wire::slotCodeAt);
             entry.major = request[wire::slotMajorAt];
             entry.minor = request[wire::slotMinorAt];
+            noteChange();
             break;
         }
 
@@ -865,6 +889,7 @@ void DeviceModel::finishBlock()
     if (commitOnFinish)
     {
         flash[(size_t) stagedBlock] = staged;
+        noteChange();
 
         if (stagedBlock >= wire::firmwareFirst && stagedBlock <= wire::firmwareLast)
             firmwareBlocksWritten.insert (stagedBlock);
@@ -956,6 +981,7 @@ void DeviceModel::enterMode (bool bootLoader, std::array<int, 3> newVersion)
 {
     bootMode = bootLoader;
     version = newVersion;
+    noteChange();
 
     if (bootLoader)
         firmwareBlocksWritten.clear();
@@ -998,6 +1024,65 @@ void DeviceModel::logCommand (const Request& request, bool isOutput)
 //==============================================================================
 namespace
 {
+    /** FNV-1a, 64 bits: enough to tell a test whether a region holds the bytes it expects. */
+    uint64_t fnv1a64 (const std::vector<std::array<uint8_t, wire::blockSize>>& flash, int first, int count)
+    {
+        uint64_t hash = 0xcbf29ce484222325ull;
+
+        for (int b = first; b < first + count; ++b)
+            for (auto byte : flash[(size_t) b])
+                hash = (hash ^ byte) * 0x100000001b3ull;
+
+        return hash;
+    }
+}
+
+void DeviceModel::writeStateIfChanged()
+{
+    if (stateFile.empty() || ! stateChanged)
+        return;
+
+    stateChanged = false;
+
+    // Written beside the file and renamed over it, so that a reader never sees half of it.
+    const auto temporary = stateFile + ".new";
+    FILE* out = std::fopen (temporary.c_str(), "w");
+
+    if (out == nullptr)
+        return;
+
+    std::fprintf (out, "plugged %d\nmode %s\nversion %d.%d.%d\nserial %s\nsettings",
+                  plugged ? 1 : 0, bootMode ? "boot-loader" : "normal", version[0], version[1], version[2],
+                  serial.c_str());
+
+    for (auto byte : settingsRecord())
+        std::fprintf (out, " %02x", byte);
+
+    std::fprintf (out, "\n");
+
+    for (int s = 0; s < wire::slotCount; ++s)
+    {
+        const auto& entry = slots[(size_t) s];
+        const auto nameLength = std::find (entry.name.begin(), entry.name.end(), 0) - entry.name.begin();
+        std::fprintf (out, "slot %d code=%u version=%d.%d name=%.*s\n", s, entry.code, entry.major, entry.minor,
+                      (int) nameLength, (const char*) entry.name.data());
+    }
+
+    constexpr int regionBlocks = wire::firmwareLast - wire::firmwareFirst + 1;
+    std::fprintf (out, "firmware-blocks %016llx\n",
+                  (unsigned long long) fnv1a64 (flash, wire::firmwareFirst, regionBlocks));
+
+    for (int s = 0; s < wire::slotCount; ++s)
+        std::fprintf (out, "slot-blocks %d %016llx\n", s,
+                      (unsigned long long) fnv1a64 (flash, wire::slotBlocksFirst + s * regionBlocks, regionBlocks));
+
+    std::fclose (out);
+    std::rename (temporary.c_str(), stateFile.c_str());
+}
+
+//==============================================================================
+namespace
+{
     std::mutex& deviceMutex()
     {
         static std::mutex m;
@@ -1015,6 +1100,12 @@ LockedDevice::LockedDevice()
     : lock (deviceMutex()), model (theDevice())
 {
     model.advance();
+}
+
+LockedDevice::~LockedDevice()
+{
+    if (lock.owns_lock())
+        model.writeStateIfChanged();
 }
 
 void LockedDevice::relock()

@@ -156,7 +156,7 @@ public:
     void advance();
 
     //==============================================================================
-    void plug()                                     { plugged = true; }
+    void plug()                                     { plugged = true; noteChange(); }
     void unplug();
     bool isPlugged() const                          { return plugged; }
     bool isPresent() const                          { return plugged && ! (restart.active && restart.detached); }
@@ -165,7 +165,7 @@ public:
     void refuseOpen (bool shouldRefuse)             { openRefused = shouldRefuse; }
     void setRestartDelays (int detachMs, int attachMs);
 
-    void setSerial (const std::string& text)        { serial = text.substr (0, wire::idsSerialSize); }
+    void setSerial (const std::string& text)        { serial = text.substr (0, wire::idsSerialSize); noteChange(); }
     void setUid (std::array<uint32_t, 4> words)     { uid = words; }
     void setFirmwareVersion (int major, int minor, int tertiary);
     std::array<int, 3> firmwareVersion() const      { return version; }
@@ -205,6 +205,17 @@ public:
     void setAnswerFilter (std::function<void (SimAnswer&)> filter)  { answerFilter = std::move (filter); }
 
     int loadScenario (const std::string& text, std::string& error);
+
+    /** From now on the device's state (see writeState) is written to this file whenever it has changed; empty: off. */
+    void setStateFile (const std::string& path)     { stateFile = path; noteChange(); }
+
+    /** Writes the state file when one is set and something it shows changed since it was last written: attachment,
+        mode, version, serial, settings, slot entries and a hash of each slot's and the firmware's flash blocks. */
+    void writeStateIfChanged();
+
+    /** From now on the device follows the file: plugged in when it appears, pulled out when it goes (checked every
+        50 ms; only a change of the file counts, so the device's own unplugging stands). Empty: off. */
+    void setPlugFile (const std::string& path)      { plugFile = path; plugFileExisted = false; nextPlugFileCheckMs = 0; }
 
     //==============================================================================
     // The hidapi side.
@@ -249,6 +260,7 @@ private:
     void goneForGood();
     void violation (const std::string& what);
     void logCommand (const Request& request, bool isOutput);
+    void noteChange()                               { stateChanged = true; }
     unsigned short currentVendor() const            { return bootMode ? wire::bootVendor : wire::normalVendor; }
     unsigned short currentProduct() const           { return bootMode ? wire::bootProduct : wire::normalProduct; }
 
@@ -318,6 +330,14 @@ private:
     int violationTotal = 0;
     SimCounters callCounters;
 
+    // The state file for a test in another process.
+    std::string stateFile;
+    bool stateChanged = false;
+    static constexpr int plugFileCheckIntervalMs = 50;
+    std::string plugFile;
+    bool plugFileExisted = false;
+    int64_t nextPlugFileCheckMs = 0;
+
     // Scenario.
     bool scenarioArmed = true;
     std::vector<ScenarioStep> scheduled;    // sorted by time
@@ -331,6 +351,7 @@ public:
     LockedDevice();
     DeviceModel* operator->()                       { return &model; }
     DeviceModel& operator*()                        { return model; }
+    ~LockedDevice();
     void unlock()                                   { lock.unlock(); }
     void relock();
 

@@ -377,6 +377,20 @@ namespace
             return [=] (DeviceModel& d) { d.unplugAfterBlock (block); };
         }
 
+        if (command == "state-file")
+        {
+            expectCount (args, 1);
+            const auto path = args[0];
+            return [=] (DeviceModel& d) { d.setStateFile (path); };
+        }
+
+        if (command == "plug-file")
+        {
+            expectCount (args, 1);
+            const auto path = args[0];
+            return [=] (DeviceModel& d) { d.setPlugFile (path); };
+        }
+
         if (command == "restart-delays")
         {
             expectCount (args, 2);

@@ -504,7 +504,15 @@ namespace
         if (auto* logs = json["logs"].getDynamicObject())
             s << " +logs(" << logs->getProperties().size() << ")";
         if (json.hasProperty ("app_slot_program_values"))
-            s << " +slot_values";
+        {
+            // Brightness/duration per run-parameter group, as the device's settings record holds them.
+            s << " +slot_values(";
+            const auto& values = json["app_slot_program_values"];
+            for (auto* key : { "purple", "blue", "orange" })
+                s << (key[0] == 'p' ? "" : " ") << key << "=" << values[key]["brightness"].toString() << "/"
+                  << values[key]["duration"].toString();
+            s << ")";
+        }
         if (delayText (json) != "-1")
             s << " +delay=" << delayText (json);
         return s;

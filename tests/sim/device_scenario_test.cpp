@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <unistd.h>
 
 namespace olvo::sim::test
 {
@@ -125,6 +126,75 @@ TEST_F (DeviceTest, TheScenarioFileIsReadByTheFirstInit)
 
     ::unsetenv ("OLVO_SIM_SCENARIO");
     std::remove (path.c_str());
+}
+
+// Another process (the real program under test) runs the device: the state file shows what the host did to it.
+TEST_F (DeviceTest, TheStateFileFollowsWhatTheHostWrites)
+{
+    const std::string path = ::testing::TempDir() + "olvo-sim-state-" + std::to_string (::getpid()) + ".txt";
+    std::remove (path.c_str());
+    const auto stateFile = [&]
+    {
+        std::ifstream in (path);
+        return std::string ((std::istreambuf_iterator<char> (in)), std::istreambuf_iterator<char>());
+    };
+
+    std::string error;
+    ASSERT_EQ (SimDevice::loadScenario ("state-file " + path + "\nidentity serial=ST-1 version=1.4.2\nplug\n", error), 3)
+        << error;
+    auto* dev = openNormal();
+    ASSERT_NE (dev, nullptr);
+
+    const auto before = stateFile();
+    EXPECT_NE (before.find ("plugged 1\nmode normal\nversion 1.4.2\nserial ST-1\nsettings 00 00"), std::string::npos)
+        << before;
+    EXPECT_NE (before.find ("slot 5 code=0 version=0.0 name=\n"), std::string::npos) << before;
+    const auto erasedHash = before.substr (before.find ("slot-blocks 2 ") + 14, 16);
+
+    const uint8_t name[32] = { 'C', 'a', 'l', 'm' };
+    send (dev, Request (10).at (1, 4).data (2, name, 32).u32be (34, 12).at (38, 1).at (39, 2));
+    send (dev, Request (1).at (1, 7).at (2, 0x1e));
+    writeBlock (dev, 64 + 2 * 32 + 5, patternBlock (3));
+
+    const auto after = stateFile();
+    EXPECT_NE (after.find ("settings 07 1e 00"), std::string::npos) << after;
+    EXPECT_NE (after.find ("slot 4 code=12 version=1.2 name=Calm\n"), std::string::npos) << after;
+    EXPECT_NE (after.find ("slot-blocks 1 " + erasedHash), std::string::npos) << after;
+    EXPECT_EQ (after.find ("slot-blocks 2 " + erasedHash), std::string::npos) << "block written, hash unchanged";
+
+    SimDevice::unplug();
+    EXPECT_EQ (stateFile().rfind ("plugged 0\n", 0), 0u);
+    hid_close (dev);
+    std::remove (path.c_str());
+}
+
+TEST_F (DeviceTest, APlugFileIsFollowedOnlyWhenItChanges)
+{
+    const std::string path = ::testing::TempDir() + "olvo-sim-plug-" + std::to_string (::getpid());
+    std::remove (path.c_str());
+
+    std::string error;
+    ASSERT_EQ (SimDevice::loadScenario ("plug-file " + path + "\n", error), 1) << error;
+    EXPECT_FALSE (SimDevice::isPlugged());
+
+    std::ofstream (path).put ('1');
+    advance (50);
+    EXPECT_TRUE (SimDevice::isPlugged());
+
+    SimDevice::unplug();        // the device's own going stands while the file stays
+    advance (50);
+    EXPECT_FALSE (SimDevice::isPlugged());
+
+    std::remove (path.c_str());
+    advance (50);
+    EXPECT_FALSE (SimDevice::isPlugged());
+    std::ofstream (path).put ('1');
+    advance (50);
+    EXPECT_TRUE (SimDevice::isPlugged());
+
+    std::remove (path.c_str());
+    advance (50);
+    EXPECT_FALSE (SimDevice::isPlugged());
 }
 
 } // namespace olvo::sim::test
