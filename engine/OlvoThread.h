@@ -178,7 +178,9 @@ public:
     void pollStep();
     void usageLogStep();
     void syncSteps();
-    void userSettingsStep();
+    /** Writes the user's saved values when a save is due: true when a record was sent (or its send tried). A poll
+        in the same tick runs it first, so that the poll reports the saved values. */
+    bool userSettingsStep();
     void slotErasingStep();
 
     //==============================================================================

@@ -221,6 +221,11 @@ void OlvoThread::pollStep()
     if (! (forced || timed || current == SyncStatus::connecting || current == SyncStatus::noConnection))
         return;
 
+    // A save due in this tick reaches the device before the poll. Polled first, the server would be told the old
+    // values, and its reply's run values, which the sync writes into the device, would undo the save.
+    if (settingsDirty && userSettingsStep())
+        readStatus();   // the poll reports what the device now holds
+
     int rc;
     if (forced)
     {
@@ -369,10 +374,10 @@ void OlvoThread::writeSlotNames()
                       table.slotVersionMajor[s], table.slotVersionMinor[s]);
 }
 
-void OlvoThread::userSettingsStep()
+bool OlvoThread::userSettingsStep()
 {
     if (! settingsDirty.exchange (false))
-        return;
+        return false;
 
     uint8_t record[wire::settingsSize];
     std::memcpy (record, statusReport.unguarded().deviceSettings(), sizeof (record));
@@ -402,6 +407,8 @@ void OlvoThread::userSettingsStep()
 
     if (any)
         sendSettingsRecord (record);
+
+    return any;
 }
 
 void OlvoThread::slotErasingStep()
