@@ -166,7 +166,8 @@ public:
     /** userIsEditing of the engine's request flags. */
     bool isUserEditing() const { return userIsEditing (anyChangePending(), saveInFlight()); }
 
-    /** Sends a settings record (battery reference zeroed) and takes it as the device's record from now on. */
+    /** Sends a settings record (battery reference zeroed) and, once it went out, takes it as the device's record
+        from now on. */
     void sendSettingsRecord (uint8_t* record);
 
     /** Writes all six slot names from the slot table into the device (they were blanked while the slots were

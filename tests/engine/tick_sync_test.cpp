@@ -744,6 +744,34 @@ TEST_F (TickWithServer, ASavedLevelAndDurationStayAndReachTheServer)
     }
 }
 
+// The device is pulled out just as the saved record is sent: the poll reports what the device still holds, not
+// the record that never arrived.
+TEST_F (TickWithServer, ASaveThatNeverReachedTheDeviceIsNotReportedAsHeld)
+{
+    scenario.viewType = "link";
+    arrive();
+    const auto held = SimDevice::settings();
+
+    const auto before = seen().size();
+    auto pressed = std::make_shared<std::atomic<bool>> (false);
+    hooked->onTick ([this, pressed]
+    {
+        if (pressed->exchange (true))
+            return;
+        SimDevice::unplugOnCommand (wire::cmdSettings);
+        pressSave (*engine);
+    });
+
+    ASSERT_TRUE (test::waitUntil ([&] { return firstValuesReport (seen(), before).has_value(); }));
+    ASSERT_FALSE (SimDevice::isPlugged());
+    EXPECT_EQ (SimDevice::settings(), held) << "the record never arrived";
+
+    const auto reported = *firstValuesReport (seen(), before);
+    EXPECT_EQ ((int) reported["purple"]["brightness"], held[17]);
+    EXPECT_EQ ((int) reported["purple"]["duration"], held[14] + 60 * held[15]);
+    EXPECT_EQ ((int) reported["blue"]["brightness"], held[2]);
+}
+
 //==============================================================================
 // Erasing: a masked slot with a program gets 32 blocks of zeros and an empty entry; one already empty is left
 // alone; the engine then polls, and the server fills the slot again.
