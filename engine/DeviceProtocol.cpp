@@ -267,10 +267,10 @@ int read_status_report (uint8_t* out)
     return n;
 }
 
-void send_settings (const uint8_t* settings)
+bool send_settings (const uint8_t* settings)
 {
     if (currentDevice == nullptr)
-        return;
+        return false;
 
     beginRequest (wire::cmdSettings);
     std::memcpy (&requestByte (1), settings, wire::settingsSize);
@@ -279,7 +279,10 @@ void send_settings (const uint8_t* settings)
     {
         std::fputs ("Unable to send settings feature report.\n", stderr);
         printErrorLine();
+        return false;
     }
+
+    return true;
 }
 
 int get_ids (uint8_t* out)

@@ -30,8 +30,8 @@ bool device_is_open();
 /** Reads the status report into out (64 bytes): bytes read (0..65), -1 on failure. */
 int read_status_report (uint8_t* out);
 
-/** Sends the 32-byte settings record. */
-void send_settings (const uint8_t* settings);
+/** Sends the 32-byte settings record: true when it went out, false with no device or when the send failed. */
+bool send_settings (const uint8_t* settings);
 
 /** Reads the identity into out (64 bytes, cleared first): bytes read (> 0), 0 or -2 when no valid reply came,
     -1 on failure, or the negative read result. */

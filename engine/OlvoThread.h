@@ -166,7 +166,8 @@ public:
     /** userIsEditing of the engine's request flags. */
     bool isUserEditing() const { return userIsEditing (anyChangePending(), saveInFlight()); }
 
-    /** Sends a settings record (battery reference zeroed) and takes it as the device's record from now on. */
+    /** Sends a settings record (battery reference zeroed) and, once it went out, takes it as the device's record
+        from now on. */
     void sendSettingsRecord (uint8_t* record);
 
     /** Writes all six slot names from the slot table into the device (they were blanked while the slots were
@@ -178,7 +179,9 @@ public:
     void pollStep();
     void usageLogStep();
     void syncSteps();
-    void userSettingsStep();
+    /** Writes the user's saved values when a save is due: true when a record was sent (or its send tried). A poll
+        in the same tick runs it first, so that the poll reports the saved values. */
+    bool userSettingsStep();
     void slotErasingStep();
 
     //==============================================================================

@@ -94,7 +94,10 @@ void OlvoThread::sendSettingsRecord (uint8_t* record)
 {
     record[wire::settingsBatteryRef] = 0;
     record[wire::settingsBatteryRef + 1] = 0;
-    send_settings (record);
+
+    // A record that did not go out changed nothing: the report keeps what the device really holds.
+    if (! send_settings (record))
+        return;
 
     // What was sent is what the device now has: a second record in the same tick must start from it, not from the
     // status report read before the first. The battery reference is the device's own and stays as reported.
@@ -220,6 +223,11 @@ void OlvoThread::pollStep()
 
     if (! (forced || timed || current == SyncStatus::connecting || current == SyncStatus::noConnection))
         return;
+
+    // A save due in this tick reaches the device before the poll. Polled first, the server would be told the old
+    // values, and its reply's run values, which the sync writes into the device, would undo the save.
+    if (settingsDirty && userSettingsStep())
+        readStatus();   // the poll reports what the device now holds, whether or not the record went out
 
     int rc;
     if (forced)
@@ -369,10 +377,10 @@ void OlvoThread::writeSlotNames()
                       table.slotVersionMajor[s], table.slotVersionMinor[s]);
 }
 
-void OlvoThread::userSettingsStep()
+bool OlvoThread::userSettingsStep()
 {
     if (! settingsDirty.exchange (false))
-        return;
+        return false;
 
     uint8_t record[wire::settingsSize];
     std::memcpy (record, statusReport.unguarded().deviceSettings(), sizeof (record));
@@ -402,6 +410,8 @@ void OlvoThread::userSettingsStep()
 
     if (any)
         sendSettingsRecord (record);
+
+    return any;
 }
 
 void OlvoThread::slotErasingStep()

@@ -78,6 +78,7 @@ void DeviceModel::reset()
     openRefused = false;
     unplugAfter = 0;
     unplugAfterBlockNumber = -1;
+    unplugOnCode = 0;
     checksumFaults.clear();
     slowReads = slowMs = 0;
     strayPending = false;
@@ -422,6 +423,15 @@ int DeviceModel::sendFeatureReport (hid_device* dev, const unsigned char* data, 
     // Short reports arrive zero-padded; the device never sees more than its 64 bytes.
     Request request {};
     std::memcpy (request.data(), data + 1, std::min (length - 1, (size_t) wire::reportSize));
+
+    // Pulled out just as the host sends: the command never arrives and the send fails.
+    if (unplugOnCode != 0 && request[0] == unplugOnCode)
+    {
+        unplugOnCode = 0;
+        unplug();
+        dev->lastError = errorGone;
+        return -1;
+    }
 
     dev->lastError = errorNone;
     ++callCounters.featureSends;

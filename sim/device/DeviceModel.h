@@ -162,6 +162,7 @@ public:
     bool isPresent() const                          { return plugged && ! (restart.active && restart.detached); }
     void unplugAfterCommands (int n)                { unplugAfter = n > 0 ? n : 0; }
     void unplugAfterBlock (int n)                   { unplugAfterBlockNumber = n; }
+    void unplugOnCommand (uint8_t code)             { unplugOnCode = code; }
     void refuseOpen (bool shouldRefuse)             { openRefused = shouldRefuse; }
     void setRestartDelays (int detachMs, int attachMs);
 
@@ -317,6 +318,7 @@ private:
     bool openRefused = false;
     int unplugAfter = 0;
     int unplugAfterBlockNumber = -1;        // -1: off
+    uint8_t unplugOnCode = 0;               // 0: off
     std::set<std::pair<int, int>> checksumFaults;
     int slowReads = 0, slowMs = 0;
     bool strayPending = false;

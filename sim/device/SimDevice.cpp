@@ -17,6 +17,7 @@ bool SimDevice::isPlugged()                                     { return LockedD
 bool SimDevice::isPresent()                                     { return LockedDevice()->isPresent(); }
 void SimDevice::unplugAfterCommands (int n)                     { LockedDevice()->unplugAfterCommands (n); }
 void SimDevice::unplugAfterBlock (int block)                    { LockedDevice()->unplugAfterBlock (block); }
+void SimDevice::unplugOnCommand (uint8_t code)                  { LockedDevice()->unplugOnCommand (code); }
 void SimDevice::refuseOpen (bool shouldRefuse)                  { LockedDevice()->refuseOpen (shouldRefuse); }
 void SimDevice::setRestartDelays (int detachMs, int attachMs)   { LockedDevice()->setRestartDelays (detachMs, attachMs); }
 

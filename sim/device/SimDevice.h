@@ -109,6 +109,10 @@ public:
         one that finished the block, unless a slow completion finished it on a status read); -1 = off. Once. */
     static void unplugAfterBlock (int block);
 
+    /** Unplugs the device as the next feature-report command with this code arrives, before the device takes it:
+        the host's send fails (0 = off). Once. */
+    static void unplugOnCommand (uint8_t code);
+
     /** While true the device is present but cannot be opened, as one the user has no permission for: hid_enumerate
         lists it, hid_open and hid_open_path return NULL and hid_error (NULL) says "Permission denied". */
     static void refuseOpen (bool shouldRefuse);

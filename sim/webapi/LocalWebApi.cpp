@@ -395,7 +395,7 @@ namespace
             Obj run;
             for (int g = 0; g < groupCount; ++g)
             {
-                auto& p = sc.runParameters[(size_t) g];
+                auto& p = dev.runParameters[(size_t) g];
                 run.set (runParameterKeys[g], juce::Array<juce::var> { Obj().set ("brightness", p.brightness)
                                                                             .set ("duration", p.duration) });
             }
@@ -937,6 +937,7 @@ void LocalWebApi::resetDevice (DeviceRecord& r) const
     r.readyToAdvance = content.regimen.readyToAdvance;
     r.justAdvancedPending = false;
     r.lastAdvancementDelay = {};
+    r.runParameters = content.runParameters;
 }
 
 LocalWebApi::DeviceState& LocalWebApi::deviceFor (const juce::String& uid)
@@ -1059,7 +1060,20 @@ bool LocalWebApi::applyRequest (DeviceState& state, const juce::var& request)
 
     if (request.hasProperty ("app_slot_program_values"))
     {
-        dev.slotProgramValues = request["app_slot_program_values"].clone();
+        const auto& values = request["app_slot_program_values"];
+        dev.slotProgramValues = values.clone();
+
+        // As a real server: what the device reports becomes what the server holds and hands out again.
+        for (int g = 0; g < groupCount; ++g)
+        {
+            const auto& reported = values[runParameterKeys[g]];
+            auto& run = dev.runParameters[(size_t) g];
+            if (reported.hasProperty ("brightness"))
+                run.brightness = toInt (reported["brightness"], run.brightness);
+            if (reported.hasProperty ("duration"))
+                run.duration = toInt (reported["duration"], run.duration);
+        }
+
         any = true;
     }
 

@@ -229,6 +229,8 @@ struct DeviceRecord
     std::vector<UsageLogEntry> logs;            ///< uploaded entries, duplicates dropped
     juce::int64 newestRtc = -1;                 ///< newest uploaded "rtc"; -1 before any upload
     juce::var slotProgramValues;                ///< the last "app_slot_program_values"
+    std::array<RunParameters, 3> runParameters; ///< purple, blue, orange as the replies carry them: the scenario's,
+                                                ///< until the device reports its own values, which are then kept
     int fullReplies = 0, nochangeReplies = 0;
 };
 
@@ -276,8 +278,8 @@ public:
     //==============================================================================
     /** The built-in content: three program groups, limits, a three-phase regimen, two packages, six slots. */
     static Scenario defaultScenario();
-    /** Replaces the content. Device records go back to the scenario's choices and phase (logs are kept), and the
-        next poll of every device gets a full reply. */
+    /** Replaces the content. Device records go back to the scenario's choices, phase and run values (logs are
+        kept), and the next poll of every device gets a full reply. */
     void setScenario (const Scenario& scenario);
     /** A copy of the current content. */
     Scenario scenario() const;

@@ -99,7 +99,7 @@ TEST_F (DeviceLayer, SendOnlyCommandLayouts)
     std::array<uint8_t, 32> settings {};
     for (int i = 0; i < 32; ++i)
         settings[(size_t) i] = (uint8_t) (0xA0 + i);
-    send_settings (settings.data());
+    EXPECT_TRUE (send_settings (settings.data()));
 
     const auto name = nameBytes ("Program name that fills 32 bytes");
     set_filename (4, name.data(), 0x01020304, 7, 9);
@@ -133,7 +133,7 @@ TEST_F (DeviceLayer, SendOnlyCommandLayouts)
 TEST_F (DeviceLayer, SendsNothingWithoutDeviceOrForBadSlots)
 {
     uint8_t record[32] {};
-    send_settings (record);
+    EXPECT_FALSE (send_settings (record)) << "nothing went out";
     set_code_bank (0);
     set_filename (0, record, 1, 1, 1);
 

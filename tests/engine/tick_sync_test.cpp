@@ -12,6 +12,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 
 using namespace olvo;
 using olvo::sim::LocalWebApi;
@@ -664,6 +665,111 @@ TEST_F (TickWithServer, TheSyncsRecordAndTheUsersSaveInOneTick)
 
     EXPECT_EQ (SimDevice::settings()[18], 3);
     EXPECT_EQ (SimDevice::settings()[14], 20);
+}
+
+//==============================================================================
+// SAVE as the main window makes it (the run values asked for with a poll, then the settings), against a server that
+// keeps the values it is told and hands its run values out in every reply. The record reaches the device before
+// the poll, so the server is told the saved values; polled first, it would be told the old ones, and where the
+// sync takes the server's run values into the device ("webview", "link") the save would be undone.
+namespace
+{
+    constexpr int savedLevel = 10, savedDuration = 25, savedBlueLevel = 8;
+
+    /** What the main window's SAVE sets, for multi's level and duration and bright's level. */
+    void pressSave (OlvoThread& e)
+    {
+        e.requestedLevel[0] = savedLevel;
+        e.levelChanged[0] = true;
+        e.requestedDuration[1].low = savedDuration;     // field 1 is multi's duration
+        e.requestedDuration[1].high = 0;
+        e.durationChanged[1] = true;
+        e.requestedLevel[1] = savedBlueLevel;
+        e.levelChanged[1] = true;
+
+        e.sendSlotValues = 2;
+        e.choiceDirty = true;
+        e.settingsDirty = true;
+    }
+
+    /** The first request from the given one on that reports run values. */
+    std::optional<juce::var> firstValuesReport (const std::vector<Seen>& requests, size_t from)
+    {
+        for (size_t i = from; i < requests.size(); ++i)
+            if (json::isObject (requests[i].json["app_slot_program_values"]))
+                return requests[i].json["app_slot_program_values"];
+        return std::nullopt;
+    }
+}
+
+TEST_F (TickWithServer, ASavedLevelAndDurationStayAndReachTheServer)
+{
+    const auto initialSettings = SimDevice::settings();
+
+    for (const char* view : { "webview", "link", "" })
+    {
+        SCOPED_TRACE (std::string ("view type \"") + view + "\"");
+        SimDevice::setSettings (initialSettings);
+        scenario.viewType = view;
+        arrive();
+
+        const auto before = seen().size();
+        auto pressed = std::make_shared<std::atomic<bool>> (false);
+        hooked->onTick ([this, pressed] { if (! pressed->exchange (true)) pressSave (*engine); });
+
+        ASSERT_TRUE (test::waitUntil ([&] { return firstValuesReport (seen(), before).has_value(); }));
+        hooked->onTick ({});
+        waitTicks (20);
+        waitUpToDate();
+
+        const auto reported = *firstValuesReport (seen(), before);
+        EXPECT_EQ ((int) reported["purple"]["brightness"], savedLevel) << "the server is told the saved values";
+        EXPECT_EQ ((int) reported["purple"]["duration"], savedDuration);
+        EXPECT_EQ ((int) reported["blue"]["brightness"], savedBlueLevel);
+
+        const auto held = api->device (seen().back().json["UID"].toString());
+        ASSERT_TRUE (held.has_value());
+        EXPECT_EQ (held->runParameters[0].brightness, savedLevel);
+        EXPECT_EQ (held->runParameters[0].duration, savedDuration);
+
+        const auto settings = SimDevice::settings();
+        EXPECT_EQ (settings[17], savedLevel) << "the device keeps the saved level after the sync";
+        EXPECT_EQ (settings[14] + 60 * settings[15], savedDuration);
+        EXPECT_EQ (settings[2], savedBlueLevel);
+        EXPECT_FALSE (engine->settingsDirty || engine->levelChanged[0] || engine->durationChanged[1]);
+
+        stopEngine();
+        engine.reset();
+        SimDevice::unplug();
+    }
+}
+
+// The device is pulled out just as the saved record is sent: the poll reports what the device still holds, not
+// the record that never arrived.
+TEST_F (TickWithServer, ASaveThatNeverReachedTheDeviceIsNotReportedAsHeld)
+{
+    scenario.viewType = "link";
+    arrive();
+    const auto held = SimDevice::settings();
+
+    const auto before = seen().size();
+    auto pressed = std::make_shared<std::atomic<bool>> (false);
+    hooked->onTick ([this, pressed]
+    {
+        if (pressed->exchange (true))
+            return;
+        SimDevice::unplugOnCommand (wire::cmdSettings);
+        pressSave (*engine);
+    });
+
+    ASSERT_TRUE (test::waitUntil ([&] { return firstValuesReport (seen(), before).has_value(); }));
+    ASSERT_FALSE (SimDevice::isPlugged());
+    EXPECT_EQ (SimDevice::settings(), held) << "the record never arrived";
+
+    const auto reported = *firstValuesReport (seen(), before);
+    EXPECT_EQ ((int) reported["purple"]["brightness"], held[17]);
+    EXPECT_EQ ((int) reported["purple"]["duration"], held[14] + 60 * held[15]);
+    EXPECT_EQ ((int) reported["blue"]["brightness"], held[2]);
 }
 
 //==============================================================================

@@ -519,6 +519,36 @@ TEST_F (WebApiTest, ProgramAndPackageChoicesChangeWhatTheServerSends)
     EXPECT_EQ (api.device (uidA)->currentPackageId, 12);
 }
 
+// The run values a device reports are what the server then holds and hands out, for that device only, until new
+// content comes; a group reported without a level keeps the level the server had.
+TEST_F (WebApiTest, ReportedRunValuesAreKeptAndHandedOut)
+{
+    const auto defaults = LocalWebApi::defaultScenario().runParameters;
+    auto run = [] (const juce::var& reply, const char* group)
+    {
+        const auto first = reply["program_run_parameters"][group][0];
+        return std::make_pair ((int) first["brightness"], (int) first["duration"]);
+    };
+
+    DeviceReport report;
+    report.extra->setProperty ("app_slot_program_values",
+                               object ({ { "purple", object ({ { "brightness", 9 }, { "duration", 40 } }) },
+                                         { "blue", object ({ { "duration", 12 } }) } }));
+    const auto reply = poll (report);
+    EXPECT_EQ (run (reply, "purple"), std::make_pair (9, 40)) << "the reply to the report already carries it";
+    EXPECT_EQ (run (reply, "blue"), std::make_pair (defaults[1].brightness, 12));
+    EXPECT_EQ (run (reply, "orange"), std::make_pair (defaults[2].brightness, defaults[2].duration));
+
+    EXPECT_EQ (run (poll (DeviceReport()), "purple"), std::make_pair (9, 40)) << "kept for later polls";
+
+    DeviceReport other;
+    other.uid = uidB;
+    EXPECT_EQ (run (poll (other), "purple"), std::make_pair (defaults[0].brightness, defaults[0].duration));
+
+    api.setScenario (api.scenario());
+    EXPECT_EQ (run (poll (DeviceReport()), "purple"), std::make_pair (defaults[0].brightness, defaults[0].duration));
+}
+
 TEST_F (WebApiTest, UploadedLogsMoveLastRtcAndAreKeptOnce)
 {
     auto entry = [] (int rtc, const char* type) { return object ({ { "rtc", rtc }, { "timestamp", rtc + 1000 }, { "type", type } }); };

@@ -111,9 +111,9 @@ namespace
 // with the mouse, the information window's text, and the window going with the device.
 TEST_F (WholeJob, SyncsTheDeviceThenCarriesTheUsersDecisionsToDeviceAndServer)
 {
-    // A server that sends no run parameters asks for the device's own values after each reply: the level saved
-    // reaches it with the poll after the one SAVE forces (that one reads the device before the new record).
-    startWebApi (R"({ "view_type": "link", "program_run_parameters": null, )" + fastPolling + R"(, "regimen": {
+    // The server hands out its run values in every reply and keeps the values the device reports; with the view
+    // type "link" the sync writes the server's run values into the device, so a save the server missed is undone.
+    startWebApi (R"({ "view_type": "link", )" + fastPolling + R"(, "regimen": {
         "regimen_name": "Four-week starter plan", "current_phase_name": "Getting started", "current_phase": 1,
         "phase_total": 3, "current_phase_duration_total": 7, "current_phase_remaining": 2, "ready_to_advance": true,
         "force_update": false, "advancement_message": "Week one is done.", "delay_options": { "7": "1 week" } } })");
@@ -156,7 +156,10 @@ TEST_F (WholeJob, SyncsTheDeviceThenCarriesTheUsersDecisionsToDeviceAndServer)
     EXPECT_TRUE (XSession::waitFor ([&] { return settingsOf (deviceState())[levelByte[0]] == 10; }, 10000))
         << "the device's settings record did not take the new level: " << deviceState();
     EXPECT_TRUE (XSession::waitFor ([&] { return anyLineHas (requestLines(), before, "+slot_values(purple=10/"); }, 15000))
-        << "the next poll did not report the new level\n" << webApi->output();
+        << "the poll SAVE forces did not report the new level\n" << webApi->output();
+    const auto afterSave = requestLines().size();
+    ASSERT_TRUE (XSession::waitFor ([&] { return upToDateAfter (afterSave); }, 15000)) << webApi->output();
+    EXPECT_EQ (settingsOf (deviceState())[levelByte[0]], 10) << "the sync undid the save: " << deviceState();
 
     // The information window: its text, copied with the keyboard, names the device, its firmware and its programs.
     clickAt (window, 0.84, 0.87 + 0.03 * W / H);
