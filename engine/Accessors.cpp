@@ -85,6 +85,13 @@ void OlvoThread::getBrightnessLimits (int group, int* min, int* max) const
     if (max != nullptr) *max = hi;
 }
 
+void OlvoThread::requestSave()
+{
+    settingsDirty = true;
+    choiceDirty = true;
+    sendSlotValues = 2;
+}
+
 void OlvoThread::setBrightness (int group, int level)
 {
     if (status != SyncStatus::upToDate || ! isGroup (group))

@@ -244,6 +244,12 @@ public:
     /** Requests a brightness level for a program group (only while up to date). */
     void setBrightness (int group, int level);
 
+    /** Hands the user's changes over to be saved (SAVE, and the window's automatic program choice): the settings
+        record, the program choices, and the run values reported with a forced poll. The settings flag goes first:
+        a worker that sees the forced poll then also sees the record to write before it, so the poll never reports
+        the values the save replaces (which the server's reply would then write back). */
+    void requestSave();
+
     /** ARGB colours of the three program groups; -1 marks a group that is not available. */
     void getGroupColours (int32_t colours[3]) const;
 

@@ -56,10 +56,7 @@ void MainComponent::buttonClicked (juce::Button* button)
 
     if (button == &saveButton)
     {
-        // The run values and the choices before the settings: the worker sends the record once it sees the flag.
-        thread->sendSlotValues = 2;
-        thread->choiceDirty = true;
-        thread->settingsDirty = true;
+        thread->requestSave();
         lastSaveAt = nowMs();
     }
 

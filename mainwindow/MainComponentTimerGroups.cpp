@@ -226,10 +226,7 @@ void MainComponent::defaultChoiceStep (bool defaultChosen, EngineSnapshot& s)
     if (! defaultChosen)
         return;
 
-    // As SAVE: the run values and the choices before the settings.
-    thread->sendSlotValues = 2;
-    thread->choiceDirty = true;
-    thread->settingsDirty = true;
+    thread->requestSave();   // as SAVE
     s.noteOwnRequests (*thread);
 }
 

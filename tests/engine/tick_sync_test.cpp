@@ -687,9 +687,7 @@ namespace
         e.requestedLevel[1] = savedBlueLevel;
         e.levelChanged[1] = true;
 
-        e.sendSlotValues = 2;
-        e.choiceDirty = true;
-        e.settingsDirty = true;
+        e.requestSave();
     }
 
     /** The first request from the given one on that reports run values. */
@@ -737,6 +735,61 @@ TEST_F (TickWithServer, ASavedLevelAndDurationStayAndReachTheServer)
         EXPECT_EQ (settings[14] + 60 * settings[15], savedDuration);
         EXPECT_EQ (settings[2], savedBlueLevel);
         EXPECT_FALSE (engine->settingsDirty || engine->levelChanged[0] || engine->durationChanged[1]);
+
+        stopEngine();
+        engine.reset();
+        SimDevice::unplug();
+    }
+}
+
+// The window hands a save over while the worker runs: a tick may come between any two of its writes. Whichever
+// part of the hand-over a tick sees, the save stays and the server is told it.
+TEST_F (TickWithServer, ASaveHandedOverAcrossTwoTicksStaysAndReachesTheServer)
+{
+    const std::function<void (OlvoThread&)> firstParts[] {
+        [] (OlvoThread& e) { e.settingsDirty = true; },
+        [] (OlvoThread& e) { e.settingsDirty = true; e.choiceDirty = true; },
+    };
+
+    scenario.viewType = "link";
+    const auto initialSettings = SimDevice::settings();
+
+    for (size_t part = 0; part < std::size (firstParts); ++part)
+    {
+        SCOPED_TRACE ("the first tick sees " + std::to_string (part + 1) + " of the three flags");
+        SimDevice::setSettings (initialSettings);
+        arrive();
+
+        const auto before = seen().size();
+        auto ticks = std::make_shared<std::atomic<int>> (0);
+        hooked->onTick ([this, ticks, first = firstParts[part]]
+        {
+            const auto tick = (*ticks)++;
+            if (tick == 0)
+            {
+                pressSave (*engine);                          // every value and all three flags ...
+                engine->sendSlotValues = 0;                   // ... but the tick sees only the first part
+                engine->choiceDirty = false;
+                engine->settingsDirty = false;
+                first (*engine);
+            }
+            else if (tick == 1)
+            {
+                engine->requestSave();                       // the rest arrives before the next tick
+            }
+        });
+
+        ASSERT_TRUE (test::waitUntil ([&] { return firstValuesReport (seen(), before).has_value(); }));
+        waitTicks (20);
+        hooked->onTick ({});
+        waitUpToDate();
+
+        const auto reported = *firstValuesReport (seen(), before);
+        EXPECT_EQ ((int) reported["purple"]["brightness"], savedLevel);
+        EXPECT_EQ ((int) reported["purple"]["duration"], savedDuration);
+        const auto settings = SimDevice::settings();
+        EXPECT_EQ (settings[17], savedLevel);
+        EXPECT_EQ (settings[14] + 60 * settings[15], savedDuration);
 
         stopEngine();
         engine.reset();
