@@ -2,8 +2,8 @@
 #
 #   olvo_juce_core  juce_core, juce_events: the command-line tools, the local web API and the engine's tests;
 #   olvo_juce_gui   the same two and the GUI modules (data structures, graphics, widgets, tray icon, web view):
-#                   the application, the artwork generator and the GUI tests. Its juce_gui_extra is compiled from a
-#                   copy in the build tree whose Linux web view is mended (cmake/patches/juce-linux-webview.patch).
+#                   the application, the artwork generator and the GUI tests. Its juce_gui_basics and juce_gui_extra
+#                   are compiled from copies in the build tree, mended by patches (olvo_add_patched_juce_module).
 #
 # The fuzzers' tree, configured without the GUI, adds a third: olvo_juce_graphics (the core set and juce_graphics)
 # for the image decoding's fuzzer, which needs juce::Image and nothing of the widgets.
@@ -51,9 +51,44 @@ function (olvo_add_juce_library name)
     set_property (GLOBAL APPEND PROPERTY OLVO_JUCE_LIBRARIES ${name})
 endfunction()
 
+# A JUCE module compiled into a library from a copy in the build tree, mended by a patch. The copy is made at
+# configure time, without the files the patch changes (its "+++ b/<file>" lines); the build writes those, patched
+# (cmake/ApplyPatch.cmake), and stops when the patch no longer applies. Every other target reads the installed
+# headers, unchanged: a patch changes what the module's own sources compile, never a declaration.
+function (olvo_add_patched_juce_module target module patch)
+    set (original ${JUCE_MODULES_DIR}/${module})
+    set (copy ${CMAKE_BINARY_DIR}/juce-patched/${module})
+    get_filename_component (patchName ${patch} NAME)
+
+    file (STRINGS ${patch} patchedFiles REGEX "^\\+\\+\\+ b/")
+    list (TRANSFORM patchedFiles REPLACE "^\\+\\+\\+ b/([^\t]*).*$" "\\1")
+    set_property (DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${patch})
+
+    set (excluded)
+    set (outputs)
+    set (originals)
+    foreach (file IN LISTS patchedFiles)
+        get_filename_component (name ${file} NAME)
+        list (APPEND excluded PATTERN ${name} EXCLUDE)
+        list (APPEND outputs ${copy}/${file})
+        list (APPEND originals ${original}/${file})
+    endforeach()
+
+    file (COPY ${original} DESTINATION ${CMAKE_BINARY_DIR}/juce-patched ${excluded})
+    add_custom_command (
+        OUTPUT ${outputs}
+        COMMAND ${CMAKE_COMMAND} -DMODULE=${original} -DPATCH=${patch} -DOUTPUT=${copy}
+                                 -P ${PROJECT_SOURCE_DIR}/cmake/ApplyPatch.cmake
+        DEPENDS ${originals} ${patch} ${PROJECT_SOURCE_DIR}/cmake/ApplyPatch.cmake
+        COMMENT "Patching JUCE's ${module} (cmake/patches/${patchName})"
+        VERBATIM)
+    target_sources (${target} PRIVATE ${copy}/${module}.cpp)
+    set_source_files_properties (${copy}/${module}.cpp PROPERTIES OBJECT_DEPENDS "${outputs}")
+endfunction()
+
 set (OLVO_JUCE_CORE_MODULES juce::juce_core juce::juce_events)
 set (OLVO_JUCE_GUI_MODULES ${OLVO_JUCE_CORE_MODULES}
-    juce::juce_data_structures juce::juce_graphics juce::juce_gui_basics)   # and juce_gui_extra, patched (below)
+    juce::juce_data_structures juce::juce_graphics)   # and juce_gui_basics, juce_gui_extra, patched (below)
 
 olvo_add_juce_headers (olvo_juce_core_headers
     MODULES ${OLVO_JUCE_CORE_MODULES}
@@ -77,24 +112,12 @@ if (OLVO_BUILD_GUI)
         LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS juce::pkgconfig_JUCE_BROWSER_LINUX_DEPS
              juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 
-    # juce_gui_extra from a copy made at configure time, its web view patched at build time; the build stops when
-    # the patch no longer applies. Its headers are the installed ones, unchanged.
-    set (patchedModule ${CMAKE_BINARY_DIR}/juce-patched/juce_gui_extra)
-    set (webView native/juce_linux_X11_WebBrowserComponent.cpp)
-    set (webViewPatch ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-webview.patch)
-    file (COPY ${JUCE_MODULES_DIR}/juce_gui_extra DESTINATION ${CMAKE_BINARY_DIR}/juce-patched
-          PATTERN juce_linux_X11_WebBrowserComponent.cpp EXCLUDE)
-    add_custom_command (
-        OUTPUT ${patchedModule}/${webView}
-        COMMAND ${CMAKE_COMMAND} -DORIGINAL=${JUCE_MODULES_DIR}/juce_gui_extra/${webView} -DPATCH=${webViewPatch}
-                                 -DOUTPUT=${patchedModule}/${webView} -P ${PROJECT_SOURCE_DIR}/cmake/ApplyPatch.cmake
-        DEPENDS ${JUCE_MODULES_DIR}/juce_gui_extra/${webView} ${webViewPatch}
-                ${PROJECT_SOURCE_DIR}/cmake/ApplyPatch.cmake
-        COMMENT "Patching JUCE's Linux web view (cmake/patches/juce-linux-webview.patch)"
-        VERBATIM)
-    target_sources (olvo_juce_gui PRIVATE ${patchedModule}/juce_gui_extra.cpp)
-    set_source_files_properties (${patchedModule}/juce_gui_extra.cpp
-        PROPERTIES OBJECT_DEPENDS ${patchedModule}/${webView})
+    # The peers' repaint timer runs only while there is something to paint or someone listening for it.
+    olvo_add_patched_juce_module (olvo_juce_gui juce_gui_basics
+        ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-vblank.patch)
+    # The web view's helper process and the thread that reads it.
+    olvo_add_patched_juce_module (olvo_juce_gui juce_gui_extra
+        ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-webview.patch)
 endif()
 
 if (OLVO_BUILD_FUZZERS)

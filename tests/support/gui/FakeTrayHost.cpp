@@ -1,6 +1,7 @@
 #include "FakeTrayHost.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cstdint>
 #include <string>
@@ -49,6 +50,25 @@ bool isMappedOnDisplay (void* windowHandle)
                         && attributes.map_state != IsUnmapped;
     XCloseDisplay (display);
     return mapped;
+}
+
+std::optional<uint32_t> pixelOnDisplay (void* windowHandle, int x, int y)
+{
+    Display* display = XOpenDisplay (nullptr);
+    if (display == nullptr)
+        return std::nullopt;
+
+    std::optional<uint32_t> colour;
+    if (windowHandle != nullptr)
+    {
+        if (auto* image = XGetImage (display, (Window) (uintptr_t) windowHandle, x, y, 1, 1, AllPlanes, ZPixmap))
+        {
+            colour = (uint32_t) XGetPixel (image, 0, 0) & 0xffffffu;
+            XDestroyImage (image);
+        }
+    }
+    XCloseDisplay (display);
+    return colour;
 }
 
 bool FakeTrayHost::isValid() const

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace olvo::test
 {
@@ -23,5 +25,9 @@ private:
 
 /** True when the X window (a JUCE peer's native handle) is mapped on the test display, as the X server sees it. */
 bool isMappedOnDisplay (void* windowHandle);
+
+/** The colour (0xRRGGBB) of a pixel of the X window as the X server shows it, read back from the test display (a
+    24-bit TrueColor screen, as Xvfb's); nothing when it cannot be read. */
+std::optional<uint32_t> pixelOnDisplay (void* windowHandle, int x, int y);
 
 } // namespace olvo::test
