@@ -213,7 +213,9 @@ void ImageUrlCache::store (const juce::String& url, const ImageFetch& fetch, uin
     if (entry == cached.end())
         return;
 
-    const auto before = juce::String ((int) cached.size() - 1);
+    // n counts the results kept before this one, not the downloads still pending.
+    const auto before = juce::String ((int) std::count_if (cached.begin(), cached.end(),
+                                                           [] (const Entry& e) { return ! e.pending; }));
     entry->pending = false;
     entry->lastUse = ++useCounter;   // the newest result: not the one evicted to make room for itself
 
