@@ -73,7 +73,7 @@ struct ImageCacheSettings
     again later (the main window does on each pass of its timer) and redraws what changed.
 
     Each download writes one line on standard output: "ICache [n] <url> size <h>x<w> <bytes> bytes" for a kept
-    result (n entries before it; a null image is 0x0), or "ICache [n] <url> no image: <reason>" otherwise.
+    result (n results kept before it; a null image is 0x0), or "ICache [n] <url> no image: <reason>" otherwise.
     get(), entries() and clear() may be called from any thread; the owner calls them from the message thread.
     Destroying the cache cancels a running download and waits for it to end (a fraction of a second).
 */

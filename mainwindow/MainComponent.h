@@ -43,7 +43,7 @@ struct MainComponentOptions
     /** The device web API endpoint; empty: MainComponent::apiUrlFromEnvironment(). */
     juce::String apiUrl;
 
-    /** Fetches an image named by URL; empty: over HTTP (fetchImageOverHttp). */
+    /** Fetches an image named by URL, on the image cache's thread; empty: over HTTP (fetchImageOverHttp). */
     ImageUrlCache::Fetcher fetchImage;
 
     /** Launches the information dialog and the popups (see DialogLauncher); empty: launchAsync (asynchronous,
