@@ -3,6 +3,7 @@
 #include "engine/Clock.h"
 #include "engine/JsonValues.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -27,16 +28,24 @@ ImageFetch fetchImageOverHttp (const juce::String& url, const ImageFetchLimits& 
     juce::WebInputStream stream (juce::URL (url), false);
     stream.withConnectionTimeout (limits.connectTimeoutMs).withNumRedirectsToFollow (limits.maxRedirects);
 
-    // The reads block inside JUCE; a watchdog cancels the stream once the whole download has taken too long.
+    // The reads block inside JUCE; a watchdog cancels the stream once the whole download has taken too long, or
+    // once the calling thread is asked to exit (its owner is going away).
+    auto* const caller = juce::Thread::getCurrentThread();
     std::atomic<bool> cut { false };
     juce::WaitableEvent finished;
     std::thread watchdog ([&]
     {
-        if (! finished.wait (limits.totalTimeoutMs))
+        const auto deadline = juce::Time::getMillisecondCounterHiRes() + limits.totalTimeoutMs;
+        for (;;)
         {
-            cut = true;
-            stream.cancel();
+            const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
+            if (left <= 0 || (caller != nullptr && caller->threadShouldExit()))
+                break;
+            if (finished.wait (juce::jlimit (1, 50, (int) left)))
+                return;
         }
+        cut = true;
+        stream.cancel();
     });
 
     auto outcome = [&] (ImageFetch::Result result)
@@ -80,9 +89,20 @@ ImageFetch fetchImageOverHttp (const juce::String& url, const ImageFetchLimits& 
 
 //==============================================================================
 ImageUrlCache::ImageUrlCache (Fetcher f, Settings s)
-    : fetcher (f ? std::move (f) : Fetcher ([] (const juce::String& url) { return fetchImageOverHttp (url); })),
+    : juce::Thread ("ImageUrlCache"),
+      fetcher (f ? std::move (f) : Fetcher ([] (const juce::String& url) { return fetchImageOverHttp (url); })),
       settings (s)
 {
+    startThread();
+}
+
+ImageUrlCache::~ImageUrlCache()
+{
+    // The running download sees the exit request within about 50 ms and cancels its stream; the generous limit only
+    // guards against a fetcher that ignores it.
+    signalThreadShouldExit();
+    notify();
+    stopThread (20000);
 }
 
 juce::Image ImageUrlCache::get (const juce::String& url)
@@ -90,10 +110,15 @@ juce::Image ImageUrlCache::get (const juce::String& url)
     if (url.isEmpty())
         return {};
 
+    const std::lock_guard<std::mutex> guard (lock);
+
     for (auto it = cached.begin(); it != cached.end(); ++it)
     {
         if (it->url != url)
             continue;
+
+        if (it->pending)
+            return {};
 
         if (it->retryAt == 0)
         {
@@ -112,21 +137,99 @@ juce::Image ImageUrlCache::get (const juce::String& url)
     if (! json::isSafeLink (url))
         return {};
 
-    const auto fetch = fetcher (url);
-    const auto before = (int) cached.size();
-    Entry entry { url, {}, 0, ++useCounter };
+    cached.push_back ({ url, {}, 0, ++useCounter, true });
+    queue.push_back (url);
+    evict();
+    notify();
+    return {};
+}
+
+std::vector<ImageUrlCache::Entry> ImageUrlCache::entries() const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    return cached;
+}
+
+bool ImageUrlCache::hasPendingDownloads() const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    return std::any_of (cached.begin(), cached.end(), [] (const Entry& e) { return e.pending; });
+}
+
+void ImageUrlCache::clear()
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    cached.clear();
+    queue.clear();
+    ++clears;
+}
+
+void ImageUrlCache::run()
+{
+    while (! threadShouldExit())
+    {
+        juce::String url;
+        uint64_t clearsBefore = 0;
+        {
+            const std::lock_guard<std::mutex> guard (lock);
+            clearsBefore = clears;
+            if (! queue.empty())
+            {
+                url = queue.front();
+                queue.pop_front();
+            }
+        }
+
+        if (url.isEmpty())
+        {
+            wait (-1);
+            continue;
+        }
+
+        const auto fetch = fetcher (url);
+
+        if (threadShouldExit())
+            return;
+
+        store (url, fetch, clearsBefore);
+    }
+}
+
+void ImageUrlCache::store (const juce::String& url, const ImageFetch& fetch, uint64_t clearsBefore)
+{
+    // Decoded outside the lock: the message thread keeps getting the other images meanwhile.
+    juce::Image image;
+    if (fetch.result == ImageFetch::Result::body)
+        image = decodeImageWithinLimits (fetch.body.getData(), fetch.body.getSize(), settings.imageLimits);
+
+    const std::lock_guard<std::mutex> guard (lock);
+
+    // Cleared while it ran: the result is no longer wanted, even when the URL was asked for again since.
+    if (clears != clearsBefore)
+        return;
+
+    const auto entry = std::find_if (cached.begin(), cached.end(),
+                                     [&] (const Entry& e) { return e.url == url && e.pending; });
+    if (entry == cached.end())
+        return;
+
+    // n counts the results kept before this one, not the downloads still pending.
+    const auto before = juce::String ((int) std::count_if (cached.begin(), cached.end(),
+                                                           [] (const Entry& e) { return ! e.pending; }));
+    entry->pending = false;
+    entry->lastUse = ++useCounter;   // the newest result: not the one evicted to make room for itself
 
     switch (fetch.result)
     {
         case ImageFetch::Result::body:
-            entry.image = decodeImageWithinLimits (fetch.body.getData(), fetch.body.getSize(), settings.imageLimits);
-            printLine ("ICache [" + juce::String (before) + "] " + url + " size " + juce::String (entry.image.getHeight())
-                       + "x" + juce::String (entry.image.getWidth()) + " " + juce::String ((int64_t) fetch.body.getSize())
+            entry->image = image;
+            printLine ("ICache [" + before + "] " + url + " size " + juce::String (image.getHeight()) + "x"
+                       + juce::String (image.getWidth()) + " " + juce::String ((int64_t) fetch.body.getSize())
                        + " bytes");
             break;
 
         case ImageFetch::Result::tooLarge:
-            printLine ("ICache [" + juce::String (before) + "] " + url + " no image: larger than the limit");
+            printLine ("ICache [" + before + "] " + url + " no image: larger than the limit");
             break;
 
         case ImageFetch::Result::noConnection:
@@ -136,17 +239,14 @@ juce::Image ImageUrlCache::get (const juce::String& url)
             const juce::String reason = fetch.result == ImageFetch::Result::httpError
                                             ? "HTTP status " + juce::String (fetch.statusCode)
                                             : fetch.result == ImageFetch::Result::timedOut ? "timed out" : "no connection";
-            printLine ("ICache [" + juce::String (before) + "] " + url + " no image: " + reason + "; next try in "
+            printLine ("ICache [" + before + "] " + url + " no image: " + reason + "; next try in "
                        + juce::String (settings.retryAfterMs / 1000) + " s");
-            entry.retryAt = nowMs() + juce::jmax (1, settings.retryAfterMs);
+            entry->retryAt = nowMs() + juce::jmax (1, settings.retryAfterMs);
             break;
         }
     }
 
-    auto image = entry.image;
-    cached.push_back (std::move (entry));
     evict();
-    return image;
 }
 
 void ImageUrlCache::evict()
@@ -159,13 +259,16 @@ void ImageUrlCache::evict()
         return total;
     };
 
-    while (cached.size() > 1
-           && ((int) cached.size() > settings.maxEntries || pixels() > settings.maxCachedPixels))
+    // A pending entry stays: its download is already queued.
+    while ((int) cached.size() > settings.maxEntries || pixels() > settings.maxCachedPixels)
     {
-        auto oldest = cached.begin();
+        auto oldest = cached.end();
         for (auto it = cached.begin(); it != cached.end(); ++it)
-            if (it->lastUse < oldest->lastUse)
+            if (! it->pending && (oldest == cached.end() || it->lastUse < oldest->lastUse))
                 oldest = it;
+
+        if (oldest == cached.end() || cached.size() <= 1)
+            break;
         cached.erase (oldest);
     }
 }

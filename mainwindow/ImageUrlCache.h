@@ -4,15 +4,19 @@
 
 #include <juce_graphics/juce_graphics.h>
 
+#include <juce_core/juce_core.h>
+
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 namespace olvo
 {
 
 //==============================================================================
-/** Limits of one image download. The message thread waits for it, so every wait is bounded. */
+/** Limits of one image download. Every wait is bounded, so that a stalled host costs a download slot no longer. */
 struct ImageFetchLimits
 {
     int connectTimeoutMs = 5000;              ///< connect (and, on curl, low-speed) limit
@@ -38,7 +42,8 @@ struct ImageFetch
     juce::MemoryBlock body;
 };
 
-/** Downloads an http or https URL by GET within the limits (redirects followed; curl follows none to file:). */
+/** Downloads an http or https URL by GET within the limits (redirects followed; curl follows none to file:).
+    Called on a juce::Thread, it also ends soon after that thread is asked to exit (a timed-out result). */
 ImageFetch fetchImageOverHttp (const juce::String& url, const ImageFetchLimits& limits = {});
 
 //==============================================================================
@@ -60,16 +65,23 @@ struct ImageCacheSettings
     body over the byte limit): asking again gives the same (null) image without network access. A download that
     brought nothing (no connection, an HTTP error status, a time-out) is remembered as a failure and tried again only
     after retryAfterMs on the engine's clock, not on every pass of the window's timer. The cache holds at most
-    maxEntries URLs and maxCachedPixels pixels; beyond that the least recently used entries go.
+    maxEntries URLs and maxCachedPixels pixels; beyond that the least recently used entries go (never one whose
+    download is pending).
+
+    Downloads run on the cache's own thread, one at a time: get() never waits for the network. It gives the image of
+    a URL once its download has ended, and a null image while the download is queued or running; the caller asks
+    again later (the main window does on each pass of its timer) and redraws what changed.
 
     Each download writes one line on standard output: "ICache [n] <url> size <h>x<w> <bytes> bytes" for a kept
-    result (n entries before it; a null image is 0x0), or "ICache [n] <url> no image: <reason>" otherwise.
-    Message thread only: a download blocks it for up to the fetch limits.
+    result (n results kept before it; a null image is 0x0), or "ICache [n] <url> no image: <reason>" otherwise.
+    get(), entries() and clear() may be called from any thread; the owner calls them from the message thread.
+    Destroying the cache cancels a running download and waits for it to end (a fraction of a second).
 */
-class ImageUrlCache
+class ImageUrlCache : private juce::Thread
 {
 public:
-    /** Fetches one URL; the application's fetches over HTTP, tests give their own. */
+    /** Fetches one URL, on the cache's thread; the application's fetches over HTTP, tests give their own. A fetcher
+        that may wait long should give up once juce::Thread::currentThreadShouldExit() is true. */
     using Fetcher = std::function<ImageFetch (const juce::String& url)>;
 
     using Settings = ImageCacheSettings;
@@ -77,7 +89,10 @@ public:
     /** An empty fetcher fetches over HTTP with the default limits. */
     explicit ImageUrlCache (Fetcher fetcher = {}, Settings settings = {});
 
-    /** The image of a URL, possibly null (see the class comment). An empty URL gives a null image. */
+    ~ImageUrlCache() override;
+
+    /** The image of a URL, possibly null (see the class comment); starts its download when it has none. An empty
+        URL gives a null image. Never blocks on the network. */
     juce::Image get (const juce::String& url);
 
     /** One cached URL. */
@@ -87,20 +102,31 @@ public:
         juce::Image image;
         int64_t retryAt = 0;    ///< a failed download: next try at this time (ms); 0: a kept result
         uint64_t lastUse = 0;
+        bool pending = false;   ///< its download is queued or running
     };
 
-    const std::vector<Entry>& entries() const { return cached; }
+    /** A copy of the entries, in no particular order. */
+    std::vector<Entry> entries() const;
 
-    /** Empties the cache. */
-    void clear() { cached.clear(); }
+    /** True while a download is queued or running. */
+    bool hasPendingDownloads() const;
+
+    /** Empties the cache; a download in progress is dropped when it ends. */
+    void clear();
 
 private:
+    void run() override;
+    void store (const juce::String& url, const ImageFetch& fetch, uint64_t clearsBefore);
     void evict();
 
     Fetcher fetcher;
     Settings settings;
+
+    mutable std::mutex lock;           // guards everything below
     std::vector<Entry> cached;
+    std::deque<juce::String> queue;    // URLs waiting for the thread, oldest first
     uint64_t useCounter = 0;
+    uint64_t clears = 0;               // clear() calls: a download begun before one is dropped
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ImageUrlCache)
 };

@@ -43,7 +43,7 @@ struct MainComponentOptions
     /** The device web API endpoint; empty: MainComponent::apiUrlFromEnvironment(). */
     juce::String apiUrl;
 
-    /** Fetches an image named by URL; empty: over HTTP (fetchImageOverHttp). */
+    /** Fetches an image named by URL, on the image cache's thread; empty: over HTTP (fetchImageOverHttp). */
     ImageUrlCache::Fetcher fetchImage;
 
     /** Launches the information dialog and the popups (see DialogLauncher); empty: launchAsync (asynchronous,
@@ -137,7 +137,8 @@ public:
     /** Closes a dropdown's list (index as in DropdownRules.h) and redraws its button; openDropdown is the caller's. */
     void closeDropdown (int index);
 
-    /** The image named by a URL, through the cache (see ImageUrlCache); may block on a first download. */
+    /** The image named by a URL, through the cache (see ImageUrlCache). Returns at once: null while the image's
+        download runs; the next timer pass shows the image once it has arrived. */
     juce::Image getImageForURL (const juce::String& url);
 
     /** Builds and launches a popup (PopupKind and its four texts, see windows/Popups.h) over the window and tracks

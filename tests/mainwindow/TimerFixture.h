@@ -29,12 +29,17 @@ struct TimerPass : public ::testing::Test
     /** Set before SetUp runs to launch dialogs for real (asynchronous modal windows) instead of recording them. */
     bool realDialogs = false;
 
+    /** Set before SetUp runs to serve the window's images (by default every download brings nothing). */
+    ImageUrlCache::Fetcher fetcher;
+
     void SetUp() override
     {
         launchCommandLine = {};
         auto options = windowTestOptions();
         if (! realDialogs)
             options.launchDialog = dialogs.launcher();
+        if (fetcher)
+            options.fetchImage = fetcher;
         window = std::make_unique<MainComponent> (options);
     }
 

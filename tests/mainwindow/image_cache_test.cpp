@@ -306,6 +306,26 @@ namespace
     };
 
     const juce::String logo ("https://cdn.olvo.example/logo.png");
+
+    /** Waits (bounded) until the cache has no download queued or running. */
+    bool settled (const ImageUrlCache& cache, int timeoutMs = 20000)
+    {
+        for (const auto start = juce::Time::getMillisecondCounter(); cache.hasPendingDownloads();)
+        {
+            if (juce::Time::getMillisecondCounter() - start > (juce::uint32) timeoutMs)
+                return false;
+            std::this_thread::sleep_for (std::chrono::milliseconds (2));
+        }
+        return true;
+    }
+
+    /** The image of a URL once its download (if it needs one) has ended, as a later pass of the window sees it. */
+    juce::Image fetched (ImageUrlCache& cache, const juce::String& url)
+    {
+        cache.get (url);
+        EXPECT_TRUE (settled (cache)) << url;
+        return cache.get (url);
+    }
 }
 
 TEST (ImageUrlCache, AnImageIsFetchedOnceAndKept)
@@ -314,13 +334,13 @@ TEST (ImageUrlCache, AnImageIsFetchedOnceAndKept)
     net.serve (logo, ImageFetch::Result::body, png (20, 10));
     ImageUrlCache cache (net.fetcher());
 
-    EXPECT_EQ (cache.get (logo).getWidth(), 20);
-    EXPECT_EQ (cache.get (logo).getHeight(), 10);
+    EXPECT_EQ (fetched (cache, logo).getWidth(), 20);
+    EXPECT_EQ (fetched (cache, logo).getHeight(), 10);
     EXPECT_EQ (net.calls[logo], 1);
     EXPECT_EQ (cache.entries().size(), 1u);
 
     // The URL must match exactly.
-    EXPECT_TRUE (cache.get ("https://cdn.olvo.example/LOGO.png").isNull());
+    EXPECT_TRUE (fetched (cache, "https://cdn.olvo.example/LOGO.png").isNull());
     EXPECT_EQ (net.calls["https://cdn.olvo.example/LOGO.png"], 1);
 }
 
@@ -332,7 +352,7 @@ TEST (ImageUrlCache, OnlyWebUrlsAreFetched)
     for (const char* url : { "", "file:///etc/hostname", "/etc/hostname", "ftp://cdn.olvo.example/a.png",
                              "https:///no-host.png", "https://cdn.olvo.example/a b.png" })
     {
-        EXPECT_TRUE (cache.get (url).isNull()) << url;
+        EXPECT_TRUE (fetched (cache, url).isNull()) << url;
         EXPECT_EQ (net.calls.count (url), 0u) << url;
     }
     EXPECT_TRUE (cache.entries().empty());
@@ -352,8 +372,8 @@ TEST (ImageUrlCache, ABodyThatIsNoUsableImageIsKeptAsNone)
 
     for (const char* url : { "https://a.example/text", "https://a.example/huge", "https://a.example/big" })
     {
-        EXPECT_TRUE (cache.get (url).isNull()) << url;
-        EXPECT_TRUE (cache.get (url).isNull()) << url;
+        EXPECT_TRUE (fetched (cache, url).isNull()) << url;
+        EXPECT_TRUE (fetched (cache, url).isNull()) << url;
         EXPECT_EQ (net.calls[url], 1) << url << ": asked again without the network";
     }
 }
@@ -365,24 +385,24 @@ TEST (ImageUrlCache, AFailedDownloadIsTriedAgainAfterAMinuteNotOnEveryPass)
     net.serve (logo, ImageFetch::Result::httpError, {}, 404);
     ImageUrlCache cache (net.fetcher());
 
-    EXPECT_TRUE (cache.get (logo).isNull());
+    EXPECT_TRUE (fetched (cache, logo).isNull());
     ASSERT_EQ (cache.entries().size(), 1u);
     EXPECT_NE (cache.entries()[0].retryAt, 0) << "a failure, not a kept (null) image";
 
     for (int pass = 0; pass < 10; ++pass)
     {
         clock.advance (500);
-        EXPECT_TRUE (cache.get (logo).isNull());
+        EXPECT_TRUE (fetched (cache, logo).isNull());
     }
     EXPECT_EQ (net.calls[logo], 1);
 
     // The server is back: the next try after the minute brings the image, which is then kept.
     net.serve (logo, ImageFetch::Result::body, png (20, 10));
     clock.advance (60 * 1000);
-    EXPECT_EQ (cache.get (logo).getWidth(), 20);
+    EXPECT_EQ (fetched (cache, logo).getWidth(), 20);
     EXPECT_EQ (net.calls[logo], 2);
     clock.advance (10 * 60 * 1000);
-    EXPECT_EQ (cache.get (logo).getWidth(), 20);
+    EXPECT_EQ (fetched (cache, logo).getWidth(), 20);
     EXPECT_EQ (net.calls[logo], 2);
     EXPECT_EQ (cache.entries().size(), 1u);
 
@@ -391,8 +411,8 @@ TEST (ImageUrlCache, AFailedDownloadIsTriedAgainAfterAMinuteNotOnEveryPass)
     {
         const juce::String url ("https://a.example/" + juce::String ((int) result));
         net.serve (url, result);
-        EXPECT_TRUE (cache.get (url).isNull());
-        EXPECT_TRUE (cache.get (url).isNull());
+        EXPECT_TRUE (fetched (cache, url).isNull());
+        EXPECT_TRUE (fetched (cache, url).isNull());
         EXPECT_EQ (net.calls[url], 1) << url;
     }
 }
@@ -408,9 +428,9 @@ TEST (ImageUrlCache, HoldsABoundedNumberOfEntriesAndPixels)
     ImageUrlCache cache (net.fetcher(), settings);
 
     for (int i = 0; i < 3; ++i)
-        cache.get ("https://a.example/" + juce::String (i));
-    cache.get ("https://a.example/0");   // used again: the least recently used is now 1
-    cache.get ("https://a.example/3");
+        fetched (cache, "https://a.example/" + juce::String (i));
+    fetched (cache, "https://a.example/0");   // used again: the least recently used is now 1
+    fetched (cache, "https://a.example/3");
 
     ASSERT_EQ (cache.entries().size(), 3u);
     juce::StringArray urls;
@@ -423,7 +443,7 @@ TEST (ImageUrlCache, HoldsABoundedNumberOfEntriesAndPixels)
     settings.maxCachedPixels = 500;   // two images of 200 pixels
     ImageUrlCache small (net.fetcher(), settings);
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ (small.get ("https://a.example/" + juce::String (i)).getWidth(), 20);
+        EXPECT_EQ (fetched (small, "https://a.example/" + juce::String (i)).getWidth(), 20);
     EXPECT_EQ (small.entries().size(), 2u);
 }
 
@@ -612,34 +632,92 @@ TEST (ImageUrlCache, AgainstALocalServer)
     ImageServer server;
     ImageUrlCache cache ([] (const juce::String& url) { return fetchImageOverHttp (url, shortLimits()); });
 
-    EXPECT_EQ (cache.get (server.url ("/redirect")).getWidth(), 20);
+    EXPECT_EQ (fetched (cache, server.url ("/redirect")).getWidth(), 20);
 
     // A huge declared size is kept as no image: not fetched again.
-    EXPECT_TRUE (cache.get (server.url ("/huge-image.png")).isNull());
+    EXPECT_TRUE (fetched (cache, server.url ("/huge-image.png")).isNull());
     const int afterHuge = server.requests;
-    EXPECT_TRUE (cache.get (server.url ("/huge-image.png")).isNull());
+    EXPECT_TRUE (fetched (cache, server.url ("/huge-image.png")).isNull());
     EXPECT_EQ (server.requests, afterHuge);
 
     // A 404 is not an image, whatever its body, and is tried again only after the minute.
-    EXPECT_TRUE (cache.get (server.url ("/missing")).isNull());
-    EXPECT_TRUE (cache.get (server.url ("/missing")).isNull());
+    EXPECT_TRUE (fetched (cache, server.url ("/missing")).isNull());
+    EXPECT_TRUE (fetched (cache, server.url ("/missing")).isNull());
     EXPECT_EQ (server.requests, afterHuge + 1);
 
     // A server error, then the server recovers: the retry after the minute brings the image.
-    EXPECT_TRUE (cache.get (server.url ("/flaky")).isNull());
-    EXPECT_TRUE (cache.get (server.url ("/flaky")).isNull());
+    EXPECT_TRUE (fetched (cache, server.url ("/flaky")).isNull());
+    EXPECT_TRUE (fetched (cache, server.url ("/flaky")).isNull());
     EXPECT_EQ (server.flakyRequests, 1);
     clock.advance (61 * 1000);
-    EXPECT_EQ (cache.get (server.url ("/flaky")).getWidth(), 20);
+    EXPECT_EQ (fetched (cache, server.url ("/flaky")).getWidth(), 20);
     EXPECT_EQ (server.flakyRequests, 2);
 
-    // A stalled server: a bounded wait, then a failure that is not retried on the next pass.
+    // A stalled server: the download ends within its limit as a failure that is not retried on the next pass.
     const auto started = juce::Time::getMillisecondCounter();
-    EXPECT_TRUE (cache.get (server.url ("/stall")).isNull());
+    EXPECT_TRUE (fetched (cache, server.url ("/stall")).isNull());
     EXPECT_LT (juce::Time::getMillisecondCounter() - started, 8000u);
-    const auto again = juce::Time::getMillisecondCounter();
+    const int afterStall = server.requests;
     EXPECT_TRUE (cache.get (server.url ("/stall")).isNull());
-    EXPECT_LT (juce::Time::getMillisecondCounter() - again, 100u);
+    EXPECT_FALSE (cache.hasPendingDownloads());
+    EXPECT_EQ (server.requests, afterStall);
+}
+
+TEST (ImageUrlCache, AStalledHostHoldsUpNoCallerAndNoTeardown)
+{
+    ImageServer server;
+    const auto stall = server.url ("/stall"), image = server.url ("/logo.png");
+
+    // The application's limits: the stall would take 5 s or more to end on its own.
+    auto cache = std::make_unique<ImageUrlCache>();
+    for (const auto& url : { stall, image })
+    {
+        const auto started = juce::Time::getMillisecondCounter();
+        EXPECT_TRUE (cache->get (url).isNull()) << url;
+        EXPECT_LT (juce::Time::getMillisecondCounter() - started, 500u) << url << ": get waited for the network";
+    }
+    EXPECT_TRUE (test::pumpUntil ([&] { return server.requests > 0; }, 5000));
+
+    // Asked again while the stalled download runs: still no wait, and no second request.
+    for (int pass = 0; pass < 5; ++pass)
+    {
+        const auto started = juce::Time::getMillisecondCounter();
+        EXPECT_TRUE (cache->get (stall).isNull());
+        EXPECT_TRUE (cache->get (image).isNull());
+        EXPECT_LT (juce::Time::getMillisecondCounter() - started, 100u);
+    }
+    EXPECT_TRUE (cache->hasPendingDownloads());
+    EXPECT_EQ (server.requests, 1) << "one download at a time";
+
+    const auto started = juce::Time::getMillisecondCounter();
+    cache.reset();
+    EXPECT_LT (juce::Time::getMillisecondCounter() - started, 2000u) << "the teardown waited for the stalled host";
+}
+
+TEST (ImageUrlCache, ADownloadThatEndsAfterAClearIsDropped)
+{
+    juce::WaitableEvent release (true);
+    std::atomic<int> calls { 0 };
+    ImageUrlCache cache ([&] (const juce::String&)
+    {
+        ++calls;
+        release.wait (10000);
+        ImageFetch fetch;
+        fetch.result = ImageFetch::Result::body;
+        fetch.body = png (20, 10);
+        return fetch;
+    });
+
+    EXPECT_TRUE (cache.get (logo).isNull());
+    ASSERT_TRUE (test::pumpUntil ([&] { return calls == 1; }, 5000));
+    cache.clear();
+    release.signal();
+    EXPECT_TRUE (settled (cache));
+    EXPECT_TRUE (cache.entries().empty());
+
+    // Asked again, it is fetched again.
+    EXPECT_EQ (fetched (cache, logo).getWidth(), 20);
+    EXPECT_EQ (calls, 2);
 }
 
 } // namespace olvo

@@ -286,6 +286,10 @@ TEST_F (PaintingWithImages, ThePackageButtonShowsTheCurrentPackagesLogoAtItsLeft
     c().packageListState = dropdown::closed;
     c().resized();
 
+    // The logo arrives from the cache's thread; the next drawing shows it.
+    ASSERT_TRUE (test::pumpUntil ([this] { return ! c().imageCache.hasPendingDownloads(); }));
+    c().resized();
+
     const auto image = c().packageButton.getNormalImage();
     const int h = c().packageButton.getHeight();   // 42: the logo is scaled to 84 x 42
     ASSERT_EQ (h, 42);
@@ -301,6 +305,8 @@ TEST_F (PaintingWithImages, ThePackageButtonShowsTheCurrentPackagesLogoAtItsLeft
     // The filler image button draws the image fitted into the whole button.
     auto& filler = c().fillerImageButton;
     filler.setSize (100, 100);
+    c().getImageForURL ("https://cdn.olvo.example/filler.png");
+    ASSERT_TRUE (test::pumpUntil ([this] { return ! c().imageCache.hasPendingDownloads(); }));
     c().renderDropdownButton (filler, "https://cdn.olvo.example/filler.png", 0, false, juce::Colours::black,
                               juce::Colour (uiPalette[7]));
     const auto fillerImage = filler.getNormalImage();

@@ -428,4 +428,98 @@ TEST_F (TimerPass, ASteadyPassRedrawsNothing)
     EXPECT_TRUE (c().programButtons[0].getNormalImage() == images[2]);
 }
 
+//==============================================================================
+namespace
+{
+    /** An image host that accepts and answers only when the test lets it: a red 40 x 20 PNG for every URL. It gives
+        up, as the HTTP fetcher does, once the cache's thread is asked to exit. */
+    struct TimerPassWithAStalledImageHost : public TimerPass
+    {
+        juce::WaitableEvent answer { true };
+        std::atomic<int> asked { 0 };
+
+        void SetUp() override
+        {
+            fetcher = [this] (const juce::String&)
+            {
+                ++asked;
+                ImageFetch fetch;
+                while (! answer.wait (20))
+                    if (juce::Thread::currentThreadShouldExit())
+                        return fetch;
+
+                juce::Image logo (juce::Image::RGB, 40, 20, true);
+                logo.clear (logo.getBounds(), juce::Colours::red);
+                juce::MemoryOutputStream out;
+                juce::PNGImageFormat().writeImageToStream (logo, out);
+                fetch.result = ImageFetch::Result::body;
+                fetch.statusCode = 200;
+                fetch.body = out.getMemoryBlock();
+                return fetch;
+            };
+            TimerPass::SetUp();
+        }
+
+        void TearDown() override
+        {
+            answer.signal();
+            TimerPass::TearDown();
+        }
+
+        /** A pass, and how long it took (ms). */
+        juce::uint32 timedPass()
+        {
+            const auto started = juce::Time::getMillisecondCounter();
+            pass();
+            return juce::Time::getMillisecondCounter() - started;
+        }
+
+        bool showsRedAtTheLeft (const juce::ImageButton& button)
+        {
+            const auto image = button.getNormalImage();
+            return image.isValid() && test::near (image.getPixelAt (2, image.getHeight() / 2), juce::Colours::red, 10);
+        }
+    };
+}
+
+TEST_F (TimerPassWithAStalledImageHost, PassesGoOnWhileTheHostStallsAndShowTheImagesOnceTheyArrive)
+{
+    setUpFullDevice (*this);
+    e().packages.set ({ package (11, "Starter", 1), package (12, "Sports") });
+    c().packageListState = dropdown::closed;
+
+    // The bound is generous for the sanitizers; the host would hold a blocking pass for good.
+    EXPECT_LT (timedPass(), 2000u);
+    ASSERT_TRUE (test::pumpUntil ([this] { return asked > 0; }));
+    for (int i = 0; i < 3; ++i)
+    {
+        clock.advance (500);
+        EXPECT_LT (timedPass(), 2000u);
+    }
+    EXPECT_EQ (asked, 1) << "one download at a time";
+    EXPECT_FALSE (showsRedAtTheLeft (c().packageButton));
+    EXPECT_TRUE (c().packageListModel.images[0].isNull());
+
+    // The host answers: the next pass shows the logo on the package button, and the icons in the list.
+    answer.signal();
+    ASSERT_TRUE (test::pumpUntil ([this] { return ! c().imageCache.hasPendingDownloads(); }));
+    clock.advance (500);
+    pass();
+    EXPECT_TRUE (showsRedAtTheLeft (c().packageButton));
+    EXPECT_EQ (c().packageListModel.images[0].getWidth(), 40);
+    EXPECT_EQ (c().packageListModel.images[1].getWidth(), 40);
+}
+
+TEST_F (TimerPassWithAStalledImageHost, TheWindowGoesAtOnceDuringAStalledDownload)
+{
+    setUpFullDevice (*this);
+    e().packages.set ({ package (11, "Starter", 1) });
+    pass();
+    ASSERT_TRUE (test::pumpUntil ([this] { return asked > 0; }));
+
+    const auto started = juce::Time::getMillisecondCounter();
+    window.reset();
+    EXPECT_LT (juce::Time::getMillisecondCounter() - started, 2000u);
+}
+
 } // namespace olvo
