@@ -80,6 +80,11 @@ void TrayTestApplication::MainWindow::closeButtonPressed()
     if (window == nullptr)
         return;
 
+    // A raise still due from the window's showing would bring back the window the user has just put away (a
+    // minimised window counts as showing until the window manager has taken it).
+    if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
+        content->raiseWindowPending = false;
+
     if (taskbarIcon == nullptr)
     {
         // Hidden, it could only come back with the device: without an icon, keep it in the window list.

@@ -112,10 +112,15 @@ TEST_F (ApplicationTest, WithoutATrayHostItShowsTheWindowAtStartAndMakesNoIcon)
     EXPECT_EQ (window.taskbarIcon, nullptr);
     EXPECT_EQ (platform::currentProcessType(), platform::ProcessType::foreground);
 
-    // Closing it cannot hide it then (nothing could bring it back but the device): it stays in the window list.
+    // Closing it cannot hide it then (nothing could bring it back but the device): it stays in the window list,
+    // and the raise still due from its showing is dropped (it would have restored the window).
+    auto* content = dynamic_cast<MainComponent*> (window.getContentComponent());
+    ASSERT_NE (content, nullptr);
+    content->raiseWindowPending = true;
     window.closeButtonPressed();
     EXPECT_TRUE (window.isVisible());
     EXPECT_EQ (currentMainWindow, &window);
+    EXPECT_FALSE (content->raiseWindowPending);
 }
 
 TEST_F (ApplicationTest, CloseHidesAndShowBringsBackTheSameWindow)
