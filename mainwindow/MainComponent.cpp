@@ -107,9 +107,6 @@ MainComponent::MainComponent (Options options)
     addAndMakeVisible (netDisplay);
     netDisplay.setState (SyncStatus::noDevice, 0);
 
-    addAndMakeVisible (tooltipWindow);
-    tooltipWindow.setMillisecondsBeforeTipAppears (100);
-
     helpButton.setTooltip ("How to Guide");
     infoButton.setTooltip ("Device Info");
 

@@ -213,7 +213,10 @@ public:
     /** Regimen texts the timer keeps: the phase line and the day badge that paint draws, the phase name last seen. */
     juce::String phaseText, phaseNameText, dayText;
 
-    juce::TooltipWindow tooltipWindow;
+    /** Tooltips for the window's children (100 ms delay), only while the window is showing: a tooltip window listens
+        to the mouse everywhere, which keeps JUCE polling the pointer 50 times a second even behind a hidden window.
+        The timer's visibility step makes and deletes it. */
+    std::optional<juce::TooltipWindow> tooltipWindow;
 
     /** The timer has shown the window for the device now present. */
     bool windowShown = false;

@@ -238,6 +238,15 @@ void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
     }
 
     lastShowing = isShowing();
+
+    // Tooltips only while the window shows (see tooltipWindow).
+    if (lastShowing != tooltipWindow.has_value())
+    {
+        if (lastShowing)
+            tooltipWindow.emplace (this, 100);
+        else
+            tooltipWindow.reset();
+    }
 }
 
 void MainComponent::layoutStep()

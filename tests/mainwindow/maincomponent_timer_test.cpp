@@ -259,6 +259,81 @@ TEST_F (TimerPass, HidingTheWindowEndsTheUsersActivityAndADragAndNeverRaisesItAg
     EXPECT_TRUE (c().raiseWindowPending);
 }
 
+TEST_F (TimerPass, TooltipsExistOnlyWhileTheWindowShows)
+{
+    // A tooltip window listens to the mouse globally, and JUCE's desktop polls the pointer (with a timer of its own,
+    // a private base) for as long as anything does.
+    const auto desktopPollsThePointer = []
+    {
+        return ((juce::Timer&) juce::Desktop::getInstance()).isTimerRunning();
+    };
+
+    test::OnScreen screen (c());
+    pass();
+    EXPECT_FALSE (c().tooltipWindow) << "hidden since start-up";
+    EXPECT_FALSE (desktopPollsThePointer());
+
+    plug (1, 2, 0);
+    pass();
+
+    const struct { const char* what; std::function<void()> hide, showAgain; } paths[] {
+        { "the device goes, and comes back", [this] { unplug(); }, [this] { plug (1, 2, 0); } },
+        { "the user closes the window, and shows it from the tray menu", [] { hideMainWindow(); },
+          [] { showMainWindow(); } },
+    };
+
+    for (const auto& path : paths)
+    {
+        SCOPED_TRACE (path.what);
+        ASSERT_TRUE (screen.frame.isVisible());
+        ASSERT_TRUE (c().tooltipWindow);
+        EXPECT_EQ (c().tooltipWindow->getParentComponent(), &c());
+        EXPECT_TRUE (desktopPollsThePointer());
+
+        path.hide();
+        clock.advance (500);
+        pass();
+        ASSERT_FALSE (screen.frame.isVisible());
+        EXPECT_FALSE (c().tooltipWindow);
+        EXPECT_FALSE (desktopPollsThePointer());
+
+        path.showAgain();
+        clock.advance (500);
+        pass();
+    }
+
+    // Shown again, the tooltips work: the pointer moves over the help button, and its tip appears after the delay.
+    // JUCE takes the pointer's position from the X server and the component under it from the window's events: the
+    // test moves the pointer and hands the window the move as X would deliver it. Other tests' windows share this
+    // display (without a window manager, at its origin or centre, and taking the focus as they show): the window
+    // waits for the tip at the bottom right, keeping the focus and the pointer.
+    ASSERT_TRUE (c().tooltipWindow);
+    screen.frame.setTopLeftPosition (560, 500);
+    ASSERT_TRUE (test::pumpUntil ([&] { return test::isMappedOnDisplay (screen.frame.getWindowHandle()); }));
+    auto* peer = screen.frame.getPeer();
+    ASSERT_NE (peer, nullptr);
+    const auto pointer = c().helpButton.getScreenBounds().getCentre();
+    const auto keepPointerOnTheButton = [&]
+    {
+        if (! screen.frame.hasKeyboardFocus (true))
+            screen.frame.grabKeyboardFocus();
+
+        if (juce::Desktop::getMousePosition() != pointer)
+            juce::Desktop::setMousePosition (pointer);
+
+        if (juce::Desktop::getInstance().getMainMouseSource().getComponentUnderMouse() != &c().helpButton)
+            peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse,
+                                    peer->globalToLocal (pointer.toFloat()), juce::ModifierKeys(),
+                                    juce::MouseInputSource::defaultPressure,
+                                    juce::MouseInputSource::defaultOrientation, juce::Time::currentTimeMillis());
+    };
+
+    ASSERT_TRUE (test::pumpUntil ([&] { keepPointerOnTheButton(); return c().tooltipWindow->isVisible(); }));
+    EXPECT_EQ (c().tooltipWindow->getBounds(),
+               c().getLookAndFeel().getTooltipBounds ("How to Guide", c().getLocalPoint (nullptr, pointer),
+                                                      c().getLocalBounds()));
+}
+
 //==============================================================================
 struct TimerPassWithDialogs : public TimerPass
 {
