@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace olvo::test
@@ -103,6 +104,30 @@ namespace
         return ::testing::AssertionFailure() << "the menu stayed open";
     }
 
+    /** The fields of /proc/<pid>/stat a test needs; nothing when the process is gone (it may end while read). */
+    struct ProcessStat
+    {
+        std::string state;
+        pid_t parent = 0, group = 0;
+    };
+
+    std::optional<ProcessStat> readStat (const std::string& pid)
+    {
+        std::ifstream stat ("/proc/" + pid + "/stat");
+        std::string line;
+        if (! std::getline (stat, line))
+            return std::nullopt;
+        const auto afterName = line.rfind (')');   // the name may hold spaces and parentheses
+        if (afterName == std::string::npos || afterName + 2 > line.size())
+            return std::nullopt;
+
+        ProcessStat fields;
+        std::istringstream (line.substr (afterName + 2)) >> fields.state >> fields.parent >> fields.group;
+        if (fields.state.empty())
+            return std::nullopt;
+        return fields;
+    }
+
     /** The child processes of parent with the given argument. */
     std::vector<std::string> childrenWithArgument (pid_t parent, const std::string& argument)
     {
@@ -113,22 +138,13 @@ namespace
             if (pid.find_first_not_of ("0123456789") != std::string::npos)
                 continue;
 
-            std::ifstream stat ("/proc/" + pid + "/stat");
-            if (! stat)
-                continue;
-            std::string line;
-            std::getline (stat, line);
-            const auto afterName = line.rfind (')');
-            std::istringstream fields (line.substr (afterName + 2));
-            std::string state;
-            int ppid = 0;
-            fields >> state >> ppid;
-            if (ppid != parent)
+            const auto stat = readStat (pid);
+            if (! stat || stat->parent != parent || stat->state == "Z")
                 continue;
 
             std::ifstream cmdline ("/proc/" + pid + "/cmdline");
             std::string all ((std::istreambuf_iterator<char> (cmdline)), std::istreambuf_iterator<char>());
-            if (all.find (argument) != std::string::npos && state != "Z")
+            if (all.find (argument) != std::string::npos)
                 found.push_back (pid);
         }
         return found;
@@ -137,25 +153,15 @@ namespace
     /** True while the process exists and has not ended (a zombie has). */
     bool isAlive (const std::string& pid)
     {
-        std::ifstream stat ("/proc/" + pid + "/stat");
-        std::string line;
-        if (! std::getline (stat, line))
-            return false;
-        return line.substr (line.rfind (')') + 2, 1) != "Z";
+        const auto stat = readStat (pid);
+        return stat && stat->state != "Z";
     }
 
     /** The process group of a process (0 when it is gone). */
     pid_t processGroupOf (const std::string& pid)
     {
-        std::ifstream stat ("/proc/" + pid + "/stat");
-        std::string line;
-        if (! std::getline (stat, line))
-            return 0;
-        std::istringstream fields (line.substr (line.rfind (')') + 2));
-        std::string state;
-        pid_t ppid = 0, group = 0;
-        fields >> state >> ppid >> group;
-        return group;
+        const auto stat = readStat (pid);
+        return stat ? stat->group : 0;
     }
 
     /** The ids of the threads of a process with the given name. */
