@@ -22,16 +22,17 @@ namespace webapi
     that long). Curl averages the speed over its last few seconds, so a server that falls silent is dropped some
     five seconds plus the connection time-out after its last byte (about 11 s with the defaults). The loop checks
     the stall limit between reads (for back ends whose read returns early), and a time limit that grows with what
-    has arrived: the start allowance, plus the time the bytes so far take at the slowest average rate. A slow but
-    steady link finishes (the largest reply at that rate, some 35 minutes); a server that drips its reply, fast
-    enough for curl but slower than that rate, is cut once the allowance is used up.
+    has arrived: the start allowance, plus the time the bytes so far take at the slowest average rate. That rate is
+    half of the slowest link we promise to serve (2 KB/s, where the largest reply takes some 35 minutes), so a
+    steady link of that speed finishes with room to spare; a server that drips its reply, fast enough for curl but
+    slower than that rate, is cut once the allowance is used up.
 */
 struct TransportLimits
 {
     int connectTimeoutMs = 5000;            ///< connect (and, on curl, low-speed) limit
     int stallTimeoutMs = 10000;             ///< longest wait for the next part of the body
     int startAllowanceMs = 30000;           ///< time for connecting and for the server to begin, beside the transfer
-    int minBytesPerSecond = 2048;           ///< slowest average transfer that is waited for
+    int minBytesPerSecond = 1024;           ///< slowest average transfer that is waited for
     int maxReplyBytes = 4 * 1024 * 1024;    ///< a larger reply counts as no reply
 
     /** How long an exchange that has received this many bytes may have taken so far. */

@@ -533,8 +533,8 @@ TEST_F (Transport, AServerThatNeverAnswersIsGivenUpOn)
 
 TEST_F (Transport, AStoppingEngineDoesNotWaitForTheNetwork)
 {
-    // A reply that drips in fast enough for curl but never ends: only the exchange limit (30 s by default) would end
-    // the poll, and the engine would not stop before it.
+    // A reply that drips in fast enough for curl and for the slowest rate waited for, and never ends: only the reply
+    // size cap would end the poll (minutes away), and the engine would not stop before it.
     RawServer raw;
     std::atomic<int> posts { 0 };
     raw.dripForever ("/drip/", &posts);
