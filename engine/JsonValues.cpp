@@ -110,6 +110,17 @@ juce::String text (const juce::var& v)
     return v.isVoid() || v.isUndefined() ? juce::String() : v.toString();
 }
 
+namespace
+{
+    /** Control characters, white space and the invisible format characters (zero-width, direction overrides) of
+        Unicode as well as of ASCII: a link holding one is not what it shows. */
+    bool isControlSpaceOrInvisible (juce::juce_wchar c)
+    {
+        return c < 0x20 || (c >= 0x7F && c <= 0xA0) || c == 0x1680 || (c >= 0x2000 && c <= 0x200F)
+               || (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F) || c == 0x3000 || c == 0xFEFF;
+    }
+}
+
 bool isSafeLink (const juce::String& url)
 {
     if (! (url.startsWithIgnoreCase ("https://") || url.startsWithIgnoreCase ("http://")))
@@ -122,7 +133,7 @@ bool isSafeLink (const juce::String& url)
     for (auto p = url.getCharPointer(); ! p.isEmpty(); ++p)
     {
         const auto c = *p;
-        if (c < 0x20 || c == 0x7F || c == ' ' || c == '"' || c == '\'' || c == '`' || c == '$' || c == '\\')
+        if (isControlSpaceOrInvisible (c) || c == ' ' || c == '"' || c == '\'' || c == '`' || c == '$' || c == '\\')
             return false;
     }
     return true;

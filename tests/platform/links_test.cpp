@@ -36,11 +36,21 @@ namespace
         { "https://olvo.example/\"quote", false },
         { "https://olvo.example/'quote", false },
         { "https://olvo.example/back\\slash", false },
+        { u8"https://olvo.example/caf\u00e9", true },       // letters of any script are fine
+        { u8"https://olvo.example/\u0085next-line", false },   // Unicode's control characters and spaces too
+        { u8"https://olvo.example/no\u00a0break", false },
+        { u8"https://olvo.example/line\u2028separator", false },
+        { u8"https://olvo.example/\u202egpj.exe", false },   // shown backwards
+        { u8"https://olvo.example/zero\u200bwidth", false },
+        { u8"https://olvo.example/wide\u3000space", false },
+        { u8"https://olvo.example/\ufeffmark", false },
     };
+
+    juce::String urlOf (const char* utf8) { return juce::String::fromUTF8 (utf8); }
 
     juce::String withCanary (const char* url, const juce::File& canary)
     {
-        return juce::String (url).replace ("CANARY", canary.getFullPathName());
+        return urlOf (url).replace ("CANARY", canary.getFullPathName());
     }
 }
 
@@ -50,14 +60,14 @@ TEST (Links, OnlyPlainAbsoluteHttpLinksAreOpened)
 
     for (const auto& row : linkTable)
     {
-        EXPECT_EQ (platform::isOpenableLink (row.url), row.openable) << row.url;
-        EXPECT_EQ (platform::openLink (row.url), row.openable) << row.url;
+        EXPECT_EQ (platform::isOpenableLink (urlOf (row.url)), row.openable) << row.url;
+        EXPECT_EQ (platform::openLink (urlOf (row.url)), row.openable) << row.url;
     }
 
     juce::StringArray expected;
     for (const auto& row : linkTable)
         if (row.openable)
-            expected.add (row.url);
+            expected.add (urlOf (row.url));
     EXPECT_EQ (capture.links, expected);
 }
 
@@ -105,7 +115,7 @@ TEST (Links, XdgOpenGetsTheLinkAsOneArgumentAndNoShellRunsIt)
     juce::StringArray expected;
     for (const auto& row : linkTable)
         if (row.openable)
-            expected.add (row.url);
+            expected.add (urlOf (row.url));
     arrived.sort (false);
     expected.sort (false);
     EXPECT_EQ (arrived, expected);
