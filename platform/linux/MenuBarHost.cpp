@@ -58,8 +58,11 @@ bool isTrayHostPresent()
 
 void setTrayIconSizeHints (void* iconWindow, int width, int height)
 {
+    if (iconWindow == nullptr)
+        return;
+
     Display* display = XOpenDisplay (nullptr);
-    if (display == nullptr || iconWindow == nullptr)
+    if (display == nullptr)
         return;
 
     if (auto* hints = XAllocSizeHints())
@@ -77,8 +80,11 @@ void setTrayIconSizeHints (void* iconWindow, int width, int height)
 
 int dockedIconWidth (void* iconWindow)
 {
+    if (iconWindow == nullptr)
+        return 0;
+
     Display* display = XOpenDisplay (nullptr);
-    if (display == nullptr || iconWindow == nullptr)
+    if (display == nullptr)
         return 0;
 
     int width = 0;

@@ -3,19 +3,57 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace olvo::test
 {
 
+/** The host's own X connection, used by its own thread only once the selection is owned. */
 struct FakeTrayHost::Connection
 {
     Display* display = nullptr;
     Window window = 0;
+    std::atomic<bool> stopping { false };
+    std::thread embedder;
+
+    /** Takes each icon that asks to be docked into a window of this client's, as a tray's notification area. */
+    void embedIcons()
+    {
+        const auto opcode = XInternAtom (display, "_NET_SYSTEM_TRAY_OPCODE", False);
+        while (! stopping)
+        {
+            while (XPending (display) > 0)
+            {
+                XEvent event {};
+                XNextEvent (display, &event);
+
+                constexpr long requestDock = 0;
+                if (event.type != ClientMessage || event.xclient.message_type != opcode
+                    || event.xclient.data.l[1] != requestDock)
+                    continue;
+
+                const auto icon = (Window) event.xclient.data.l[2];
+                XSetWindowAttributes attributes {};
+                attributes.override_redirect = True;
+                const auto place = XCreateWindow (display, DefaultRootWindow (display), 1250, 0, 22, 22, 0,
+                                                  CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect,
+                                                  &attributes);
+                XAddToSaveSet (display, icon);   // when this host goes, the icon goes back to the root, as it came
+                XReparentWindow (display, icon, place, 0, 0);
+                XMapWindow (display, place);
+                XMapWindow (display, icon);
+                XSync (display, False);
+            }
+            std::this_thread::sleep_for (std::chrono::milliseconds (10));
+        }
+    }
 };
 
-FakeTrayHost::FakeTrayHost()
+FakeTrayHost::FakeTrayHost (Docking docking)
     : connection (std::make_unique<Connection>())
 {
     auto& c = *connection;
@@ -28,6 +66,9 @@ FakeTrayHost::FakeTrayHost()
     const auto selection = XInternAtom (c.display, ("_NET_SYSTEM_TRAY_S" + std::to_string (screen)).c_str(), False);
     XSetSelectionOwner (c.display, selection, c.window, CurrentTime);
     XSync (c.display, False);
+
+    if (docking == Docking::embeds)
+        c.embedder = std::thread ([&c] { c.embedIcons(); });
 }
 
 FakeTrayHost::~FakeTrayHost()
@@ -35,14 +76,23 @@ FakeTrayHost::~FakeTrayHost()
     if (connection->display == nullptr)
         return;
 
-    XDestroyWindow (connection->display, connection->window);   // the selection goes with its owner's window
+    connection->stopping = true;
+    if (connection->embedder.joinable())
+        connection->embedder.join();
+
+    // The selection goes with its owner's window; the icons' places go with the connection (not destroyed here: that
+    // would destroy the icons inside them).
+    XDestroyWindow (connection->display, connection->window);
     XCloseDisplay (connection->display);
 }
 
 bool isMappedOnDisplay (void* windowHandle)
 {
+    if (windowHandle == nullptr)
+        return false;
+
     Display* display = XOpenDisplay (nullptr);
-    if (display == nullptr || windowHandle == nullptr)
+    if (display == nullptr)
         return false;
 
     XWindowAttributes attributes {};
