@@ -6,12 +6,16 @@
 #include "platform/ApplicationServices.h"
 #include "platform/MenuBarHost.h"
 
+#include <cstdio>
+
 namespace olvo
 {
 
 //==============================================================================
 /** Docks the icon again until the tray has given it its full width: a tray busy with the first request can leave
-    the icon 1 pixel wide, or leave its window to the window manager, which takes it for a top-level window. */
+    the icon 1 pixel wide, or leave its window to the window manager, which takes it for a top-level window. A tray
+    that has not taken it after some 6 s never will (some refuse JUCE's icon): the icon goes, and the window shows,
+    so that the user is not locked out. */
 class DemoTaskbarComponent::Docking : private juce::Timer
 {
 public:
@@ -21,9 +25,17 @@ public:
 private:
     void timerCallback() override
     {
-        if (platform::dockedIconWidth (icon.getWindowHandle()) >= iconSize || ++attempts > maxAttempts)
+        if (platform::dockedIconWidth (icon.getWindowHandle()) >= iconSize)
         {
             stopTimer();
+            menuBarIconInTray = true;
+            return;
+        }
+
+        if (++attempts > maxAttempts)
+        {
+            stopTimer();
+            icon.giveUpDocking();
             return;
         }
 
@@ -60,8 +72,16 @@ void DemoTaskbarComponent::dock()
                                                    BinaryData::trayIconTemplate_pngSize));
 }
 
+void DemoTaskbarComponent::giveUpDocking()
+{
+    std::puts ("The system tray did not take the menu-bar icon: the window stays open instead");
+    removeFromDesktop();   // a window manager may have taken its window for a top-level one
+    showMainWindow();
+}
+
 DemoTaskbarComponent::~DemoTaskbarComponent()
 {
+    menuBarIconInTray = false;
     docking.reset();
     stopTimer();
     juce::PopupMenu::dismissAllActiveMenus();   // an open menu uses our look-and-feel

@@ -49,6 +49,9 @@ private:
     /** Asks the tray to dock the icon. */
     void dock();
 
+    /** The tray did not take the icon: it goes, and the window shows instead. */
+    void giveUpDocking();
+
     class Docking;
     MyCustomLookAndFeel menuLookAndFeel;
     std::unique_ptr<Docking> docking;

@@ -85,13 +85,6 @@ void TrayTestApplication::MainWindow::closeButtonPressed()
     if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
         content->raiseWindowPending = false;
 
-    if (taskbarIcon == nullptr)
-    {
-        // Hidden, it could only come back with the device: without an icon, keep it in the window list.
-        window->setMinimised (true);
-        return;
-    }
-
     hideMainWindow();
 }
 

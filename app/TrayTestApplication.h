@@ -17,7 +17,7 @@ namespace olvo
 
     initialise builds the one main window (content: MainComponent, which starts the engine) and the menu-bar icon,
     then hides the window and makes the process menu-bar only. Without a tray host there is no icon: the window is
-    shown at start instead, so the user is never locked out. shutdown deletes the window, which stops the engine
+    shown at start instead, so the user is never locked out; so it is when the tray does not take the icon. shutdown deletes the window, which stops the engine
     before JUCE and the statics are torn down; the menu's "Quit" ends the process at once instead (status 1).
 */
 class TrayTestApplication : public juce::JUCEApplication
@@ -42,8 +42,8 @@ public:
     //==============================================================================
     /**
         The main window: the native title bar with a close button only, resizable (without a corner resizer) between
-        300 x 200 and 2400 x 1600 at a fixed aspect ratio of 1.5. Closing it only hides it (with no menu-bar icon to
-        bring it back, it is minimised instead). It owns the menu-bar icon.
+        300 x 200 and 2400 x 1600 at a fixed aspect ratio of 1.5. Closing it only hides it (with no menu-bar icon in
+        a tray to bring it back, it is minimised instead). It owns the menu-bar icon.
     */
     class MainWindow : public juce::DocumentWindow,
                        private juce::AsyncUpdater

@@ -7,6 +7,7 @@ namespace olvo
 
 juce::String launchCommandLine;
 juce::DocumentWindow* currentMainWindow = nullptr;
+bool menuBarIconInTray = false;
 
 void showMainWindow()
 {
@@ -28,6 +29,12 @@ void hideMainWindow()
     auto* window = currentMainWindow;
     if (window == nullptr)
         return;
+
+    if (! menuBarIconInTray)
+    {
+        window->setMinimised (true);
+        return;
+    }
 
     window->setVisible (false);
     platform::hideApplication();

@@ -13,13 +13,19 @@ extern juce::String launchCommandLine;
     menu-bar icon's menu and the main window's timer show, hide and raise it through this. Message thread only. */
 extern juce::DocumentWindow* currentMainWindow;
 
+/** True while the menu-bar icon sits in a tray, where its menu can show a hidden main window again (set by the
+    icon). Message thread only. */
+extern bool menuBarIconInTray;
+
 /** Shows the main window (currentMainWindow): makes it visible, makes the process a foreground application,
     activates it if it is not active and brings the window to the front. The menu's "Show" and the device's arrival
     do this. Nothing without a main window. */
 void showMainWindow();
 
 /** Hides the main window (currentMainWindow) with the whole application and makes the process menu-bar only. The
-    window's close button and the device's going do this. Nothing without a main window. */
+    window's close button and the device's going do this. Without an icon in a tray (none, or one the tray did not
+    take), a hidden window could come back only with the device: it is minimised instead and stays in the window
+    list. Nothing without a main window. */
 void hideMainWindow();
 
 } // namespace olvo

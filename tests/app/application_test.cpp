@@ -125,10 +125,11 @@ TEST_F (ApplicationTest, WithoutATrayHostItShowsTheWindowAtStartAndMakesNoIcon)
 
 TEST_F (ApplicationTest, CloseHidesAndShowBringsBackTheSameWindow)
 {
-    const test::FakeTrayHost host;
+    const test::FakeTrayHost host (test::FakeTrayHost::Docking::embeds);
     auto& window = start();
     auto& icon = *window.taskbarIcon;
     auto* content = window.getContentComponent();
+    ASSERT_TRUE (test::pumpUntil ([] { return menuBarIconInTray; }, 5000)) << "the tray took the icon";
 
     icon.menuItemChosen (DemoTaskbarComponent::showItem);
     EXPECT_TRUE (window.isVisible());
@@ -154,6 +155,22 @@ TEST_F (ApplicationTest, CloseHidesAndShowBringsBackTheSameWindow)
     icon.menuItemChosen (DemoTaskbarComponent::showItem);
     EXPECT_TRUE (window.isVisible());
     EXPECT_EQ (window.getContentComponent(), content);
+}
+
+TEST_F (ApplicationTest, ATrayThatNeverTakesTheIconLeavesTheWindowShownNotLockedAway)
+{
+    const test::FakeTrayHost host (test::FakeTrayHost::Docking::refuses);
+    auto& window = start();
+    EXPECT_FALSE (window.isVisible()) << "hidden while the tray may still take the icon";
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return window.isVisible(); }, 10000)) << "the window never showed";
+    EXPECT_FALSE (menuBarIconInTray);
+    ASSERT_NE (window.taskbarIcon, nullptr);
+    EXPECT_FALSE (window.taskbarIcon->isOnDesktop()) << "no stray icon window left to the window manager";
+
+    // Closing it now keeps it in the window list, as without a tray.
+    window.closeButtonPressed();
+    EXPECT_TRUE (window.isVisible());
 }
 
 TEST_F (ApplicationTest, TheMenuHasItsTwoItemsAndOneLookAndFeel)

@@ -136,7 +136,7 @@ struct TimerPass : public ::testing::Test
 
 //==============================================================================
 /** The window in a document window on the test's X server, as the application's main window (currentMainWindow),
-    hidden at first as the application starts it with a tray host. */
+    hidden at first as the application starts it with its icon in a tray. */
 struct OnScreen
 {
     explicit OnScreen (MainComponent& content)
@@ -144,10 +144,12 @@ struct OnScreen
     {
         frame.setContentNonOwned (&content, true);
         currentMainWindow = &frame;
+        menuBarIconInTray = true;
     }
 
     ~OnScreen()
     {
+        menuBarIconInTray = false;
         currentMainWindow = nullptr;
         frame.clearContentComponent();
     }

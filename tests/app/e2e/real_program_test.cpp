@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -321,6 +322,14 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
 {
     const XSession session (false);
     ASSERT_EQ (session.failure(), "") << session.failure();
+    const ScratchFolder folder;
+    ASSERT_FALSE (folder.path.empty());
+
+    // The device follows a file the test writes and removes; its polls are refused at once (no web API), so the
+    // engine is never held up in one when the device goes.
+    const auto plugFile = folder.path + "/plugged";
+    const ScopedEnvironment device ("OLVO_SIM_SCENARIO", folder.write ("device.txt", "plug-file " + plugFile + "\n"));
+    const ScopedEnvironment api ("OLVO_API_URL", "http://127.0.0.1:9/device/");
 
     auto app = startProgram();
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
@@ -331,13 +340,30 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     // The web view's helper runs (the program's main routes it).
     EXPECT_EQ (childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child").size(), 1u);
 
-    // Closing cannot hide it (nothing could bring it back): it is minimised.
+    // Neither closing it nor the device's going can hide it (nothing could bring it back but the device): it is
+    // minimised, and the device's arrival brings it back.
     const auto window = mainWindows().front();
-    XSession::run ({ "wmctrl", "-i", "-c", window });
-    EXPECT_TRUE (XSession::waitFor ([&]
+    const auto iconic = [&]
     {
         return XSession::run ({ "xprop", "-id", window, "WM_STATE" }).find ("Iconic") != std::string::npos;
-    })) << XSession::run ({ "xprop", "-id", window, "WM_STATE" });
+    };
+    const auto restored = [&] { return mainWindows().size() == 1 && ! iconic(); };
+
+    XSession::run ({ "wmctrl", "-i", "-c", window });
+    EXPECT_TRUE (XSession::waitFor (iconic)) << XSession::run ({ "xprop", "-id", window, "WM_STATE" });
+
+    folder.write ("plugged", "");
+    EXPECT_TRUE (XSession::waitFor (restored, 20000)) << "the device arrived, the window stayed minimised";
+
+    std::filesystem::remove (plugFile);
+    EXPECT_TRUE (XSession::waitFor (iconic, 20000)) << "the device went: minimised, not hidden\n" << app->output();
+    char listed[32];
+    std::snprintf (listed, sizeof (listed), "0x%08lx", std::stoul (window));   // as wmctrl names windows
+    const auto windowList = XSession::run ({ "wmctrl", "-l" });
+    EXPECT_NE (windowList.find (listed), std::string::npos) << listed << " not in the window list:\n" << windowList;
+
+    folder.write ("plugged", "");
+    EXPECT_TRUE (XSession::waitFor (restored, 20000)) << "the device came back, the window did not";
     EXPECT_TRUE (app->isRunning());
 
     // An interrupt quits normally: the window (and with it the worker) is deleted before JUCE goes.

@@ -8,11 +8,14 @@ namespace olvo::test
 {
 
 /** Owns the tray selection (_NET_SYSTEM_TRAY_S<screen>) of the test display for as long as it lives, as a tray host
-    does, without docking anything: enough for the application to believe a tray is there. */
+    does. By default it docks nothing, as a tray that refuses an icon: enough for the application to believe a tray
+    is there. With Docking::embeds it takes every icon that asks into a 22 x 22 window of its own, as a tray does. */
 class FakeTrayHost
 {
 public:
-    FakeTrayHost();
+    enum class Docking { refuses, embeds };
+
+    explicit FakeTrayHost (Docking docking = Docking::refuses);
     ~FakeTrayHost();
 
     /** False when the display could not be opened. */
