@@ -166,6 +166,7 @@ MainComponent::MainComponent (Options options)
     lastSaveAt = 0;
     nextAppUpdateCheck = 0;
     nextPhaseOffer = 0;
+    nextPhaseDevice.reset();
     warningShown = false;
     layoutDirty = true;
     phaseText = phaseNameText = dayText = {};

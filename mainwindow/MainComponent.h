@@ -14,6 +14,7 @@
 #include "look/Fonts.h"
 #include "look/MyCustomLookAndFeel.h"
 #include "windows/Dialogs.h"
+#include "windows/Popups.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -233,6 +234,9 @@ public:
     /** Earliest times (ms since 1970) of the next application-update and next-phase popups. */
     int64_t nextAppUpdateCheck = 0;
     int64_t nextPhaseOffer = 0;
+
+    /** The device the last next-phase popup was raised for: its decision applies to that device only. */
+    std::optional<DeviceUid> nextPhaseDevice;
 
     /** The warning popup has been shown for the device now present. */
     bool warningShown = false;

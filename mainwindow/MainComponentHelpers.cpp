@@ -19,6 +19,9 @@ juce::Image MainComponent::getImageForURL (const juce::String& url)
 void MainComponent::showPopup (int kind, const juce::String& urlOrChoices, const juce::String& message,
                                const juce::String& heading, const juce::String& link)
 {
+    if (kind == PopupKind::nextPhase)
+        nextPhaseDevice = presentDeviceUid (*thread);   // its decision is about this device only
+
     auto* window = launchPopup (popupOptions, { kind, urlOrChoices, message, heading, link }, *this, *lookAndFeel,
                                 dialogLauncher);
     openPopups.add (window);

@@ -97,13 +97,24 @@ void cancelUserRequests (OlvoThread& engine)
     engine.slotClearMask = 0;
 }
 
-bool applyNextPhaseDecision (OlvoThread& engine, int result, int kind, int64_t now, int64_t& nextPhaseOffer)
+std::optional<DeviceUid> presentDeviceUid (const OlvoThread& engine)
+{
+    juce::String serial;
+    if (! engine.getSerialNumber (serial))
+        return std::nullopt;
+
+    const auto ids = engine.deviceIds.get();
+    return DeviceUid { ids.uidWord (0), ids.uidWord (1), ids.uidWord (2), ids.uidWord (3) };
+}
+
+bool applyNextPhaseDecision (OlvoThread& engine, int result, int kind, const std::optional<DeviceUid>& decidedFor,
+                             int64_t now, int64_t& nextPhaseOffer)
 {
     if (kind != PopupKind::nextPhase || ! (result == -1 || result > 0))
         return false;
 
-    juce::String serial;
-    if (! engine.getSerialNumber (serial))
+    const auto present = presentDeviceUid (engine);
+    if (! present || present != decidedFor)
         return false;
 
     nextPhaseOffer = now + 20000;

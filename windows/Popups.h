@@ -6,8 +6,10 @@
 #include "engine/Clock.h"
 #include "engine/OlvoThread.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace olvo
 {
@@ -68,24 +70,33 @@ juce::DialogWindow* launchPopup (juce::DialogWindow::LaunchOptions& options, con
     were to be erased (also when the server asked for the erase). The requested values stay as they are. */
 void cancelUserRequests (OlvoThread& engine);
 
+/** A device as the popups tell devices apart: the four words of its UID. */
+using DeviceUid = std::array<uint32_t, 4>;
+
+/** The UID of the device present now (the presence rule of getSerialNumber); nothing while none is. */
+std::optional<DeviceUid> presentDeviceUid (const OlvoThread& engine);
+
 /** What a closed next-phase popup does to the engine. Nothing for another kind, for result 0 (closed with its close
     button or Escape, or by the main window) or another value that is neither -1 (ADVANCE) nor a delay above 0, and
-    nothing when the device has gone meanwhile (a decision about one device's regimen never reaches the next).
-    Otherwise: the next offer waits 20 s (nextPhaseOffer = now + 20000), every pending user request is cancelled
-    (cancelUserRequests) and the decision becomes the engine's regimenAdvancementDelay, which its next poll sends.
-    Returns true when it acted. */
-bool applyNextPhaseDecision (OlvoThread& engine, int result, int kind, int64_t now, int64_t& nextPhaseOffer);
+    nothing unless the device the popup was raised for (decidedFor, presentDeviceUid at its launch) is still the one
+    present: a decision about one device's regimen never reaches the next, even one plugged in between two of the
+    window's timer passes. Otherwise: the next offer waits 20 s (nextPhaseOffer = now + 20000), every pending user
+    request is cancelled (cancelUserRequests) and the decision becomes the engine's regimenAdvancementDelay, which
+    its next poll sends. Returns true when it acted. */
+bool applyNextPhaseDecision (OlvoThread& engine, int result, int kind, const std::optional<DeviceUid>& decidedFor,
+                             int64_t now, int64_t& nextPhaseOffer);
 
 /** The body of MainComponent::popupClosed, the modal callback of a next-phase popup, bound to its owner with
     juce::ModalCallbackFunction::forComponent: JUCE calls it after the owner has been deleted too, with a null owner,
-    and nothing happens then. Owner has `thread` (the engine, pointer-like) and int64 `nextPhaseOffer`. */
+    and nothing happens then. Owner has `thread` (the engine, pointer-like), int64 `nextPhaseOffer` and
+    `nextPhaseDevice` (the device the popup was raised for). */
 template <typename Owner>
 void popupClosedFor (int result, Owner* owner, int kind)
 {
     if (owner == nullptr || owner->thread == nullptr)
         return;
 
-    applyNextPhaseDecision (*owner->thread, result, kind, nowMs(), owner->nextPhaseOffer);
+    applyNextPhaseDecision (*owner->thread, result, kind, owner->nextPhaseDevice, nowMs(), owner->nextPhaseOffer);
 }
 
 } // namespace olvo

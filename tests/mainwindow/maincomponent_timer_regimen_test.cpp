@@ -272,22 +272,35 @@ TEST_F (TimerPass, TheConfigurationUpdatedPopupOncePerWelcome)
 
 TEST_F (TimerPass, TheNextPhaseDecisionReachesTheEngine)
 {
-    plug (1, 2, 0);
-    const struct { const char* what; int result, kind; bool present; int delay; bool acted; } table[] {
-        { "ADVANCE", -1, PopupKind::nextPhase, true, -1, true },
-        { "LATER, two weeks", 14, PopupKind::nextPhase, true, 14, true },
-        { "closed", 0, PopupKind::nextPhase, true, 0, false },
-        { "another kind", 1, PopupKind::warning, true, 0, false },
-        { "a decision after the device has gone", -1, PopupKind::nextPhase, false, 0, false },
+    enum Device { same, gone, another };
+    const struct { const char* what; int result, kind; Device device; int delay; bool acted; } table[] {
+        { "ADVANCE", -1, PopupKind::nextPhase, same, -1, true },
+        { "LATER, two weeks", 14, PopupKind::nextPhase, same, 14, true },
+        { "closed", 0, PopupKind::nextPhase, same, 0, false },
+        { "another kind", 1, PopupKind::warning, same, 0, false },
+        { "a decision after the device has gone", -1, PopupKind::nextPhase, gone, 0, false },
+        { "another device plugged in between two passes", -1, PopupKind::nextPhase, another, 0, false },
     };
 
     for (const auto& row : table)
     {
         SCOPED_TRACE (row.what);
-        if (row.present)
-            plug (1, 2, 0);
-        else
+        rebuild();
+        plug (1, 2, 0);
+        e().deviceIds.update ([] (DeviceIds& ids) { ids.bytes[wire::idsUid] = 0x11; });
+        pass();
+
+        // The popup is raised for this device.
+        e().readyToAdvance = true;
+        c().nextPhaseOffer = 0;
+        pass();
+        ASSERT_EQ (dialogs.launches.size(), 1u);
+        e().readyToAdvance = false;
+
+        if (row.device == gone)
             unplug();
+        if (row.device == another)
+            e().deviceIds.update ([] (DeviceIds& ids) { ids.bytes[wire::idsUid] = 0x22; });
         e().regimenAdvancementDelay = 0;
         e().levelChanged[2] = true;
         e().slotClearMask = 0b11;

@@ -104,25 +104,44 @@ TEST (PopupRules, ANextPhaseDecisionReachesTheEngineOfTheDeviceStillPresent)
 
     const int64_t now = 1'700'000'000'000;
 
-    const struct { const char* what; int result, kind; bool present, acts; } table[] {
-        { "ADVANCE", -1, PopupKind::nextPhase, true, true },
-        { "LATER, 14 days", 14, PopupKind::nextPhase, true, true },
-        { "closed (close button, Escape, the main window)", 0, PopupKind::nextPhase, true, false },
-        { "another kind", 1, PopupKind::newApp, true, false },
-        { "another kind, ADVANCE's value", -1, PopupKind::warning, true, false },
-        { "a negative value other than ADVANCE", -7, PopupKind::nextPhase, true, false },
-        { "the device has gone", -1, PopupKind::nextPhase, false, false },
-        { "the device has gone, LATER", 14, PopupKind::nextPhase, false, false },
+    const auto withUid = [] (OlvoThread& engine, uint32_t firstWord)
+    {
+        DeviceIds ids;
+        ids.bytes[wire::idsUid] = (uint8_t) firstWord;   // the first UID word, little-endian
+        ids.bytes[wire::idsUid + 1] = (uint8_t) (firstWord >> 8);
+        engine.deviceIds.set (ids);
+    };
+
+    enum Device { same, another, gone };
+    const struct { const char* what; int result, kind; Device device; bool acts; } table[] {
+        { "ADVANCE", -1, PopupKind::nextPhase, same, true },
+        { "LATER, 14 days", 14, PopupKind::nextPhase, same, true },
+        { "closed (close button, Escape, the main window)", 0, PopupKind::nextPhase, same, false },
+        { "another kind", 1, PopupKind::newApp, same, false },
+        { "another kind, ADVANCE's value", -1, PopupKind::warning, same, false },
+        { "a negative value other than ADVANCE", -7, PopupKind::nextPhase, same, false },
+        { "the device has gone", -1, PopupKind::nextPhase, gone, false },
+        { "the device has gone, LATER", 14, PopupKind::nextPhase, gone, false },
+        { "another device came between two passes", -1, PopupKind::nextPhase, another, false },
+        { "another device came between two passes, LATER", 14, PopupKind::nextPhase, another, false },
     };
 
     for (const auto& row : table)
     {
         OlvoThread engine;   // worker not started
-        engine.deviceOpen = row.present;
+        engine.deviceOpen = true;
+        withUid (engine, 0x1111);
+        const auto raisedFor = presentDeviceUid (engine);
+        ASSERT_TRUE (raisedFor.has_value());
+
+        engine.deviceOpen = row.device != gone;
+        if (row.device == another)
+            withUid (engine, 0x2222);
         pending (engine);
         int64_t nextPhaseOffer = 5;
 
-        EXPECT_EQ (applyNextPhaseDecision (engine, row.result, row.kind, now, nextPhaseOffer), row.acts) << row.what;
+        EXPECT_EQ (applyNextPhaseDecision (engine, row.result, row.kind, raisedFor, now, nextPhaseOffer), row.acts)
+            << row.what;
 
         if (row.acts)
         {

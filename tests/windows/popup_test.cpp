@@ -21,6 +21,7 @@ namespace
     {
         OlvoThread* thread = nullptr;
         int64_t nextPhaseOffer = 0;
+        std::optional<DeviceUid> nextPhaseDevice;
     };
 
     struct PopupTest : public ::testing::Test
@@ -255,9 +256,10 @@ TEST_F (PopupTest, ANextPhaseDecisionReachesTheEngineOfAnOwnerThatStillExists)
     OlvoThread engine;   // worker not started
     engine.deviceOpen = true;
 
-    const auto launchFor = [this] (FakeOwner& owner)
+    const auto launchFor = [this, &engine] (FakeOwner& owner)
     {
         auto launched = launch (nextPhase);
+        owner.nextPhaseDevice = presentDeviceUid (engine);   // as the main window records it
         juce::ModalComponentManager::getInstance()->attachCallback (
             launched.window, juce::ModalCallbackFunction::forComponent (popupClosedFor<FakeOwner>, &owner, 3));
         return launched;
