@@ -51,6 +51,37 @@ TEST_F (TimerPass, ProgramCaptionsPerFirmware)
     }
 }
 
+TEST_F (TimerPass, AGroupTheServerGivesNoProgramsHasItsDevicesSlotsMarkedForErasingOnlyWhenItIsSafe)
+{
+    // Group 1 (slots 0 and 1 on 1.2) has nothing to offer; the other groups have programs, which keep their slots.
+    const struct { const char* what; int status; bool open, editing, saveInFlight; int32_t mask; } table[] {
+        { "up to date", SyncStatus::upToDate, true, false, false, 0b000001 },
+        { "the user is editing", SyncStatus::upToDate, true, true, false, 0 },
+        { "editing, with the save on its way", SyncStatus::upToDate, true, true, true, 0b000001 },
+        { "connecting", SyncStatus::connecting, true, false, false, 0 },
+        { "updating", SyncStatus::updating, true, false, false, 0 },
+        { "the device has gone", SyncStatus::upToDate, false, false, false, 0 },
+    };
+
+    for (const auto& row : table)
+    {
+        SCOPED_TRACE (row.what);
+        rebuild();
+        plug (1, 2, 0, row.status);
+        setSlotCodes ({ 5, 0, 14, 15, 21, 0 });
+        setChoices (0, { calm, focus });
+        setChoices (2, { calm, focus });
+        e().levelChanged[0] = row.editing;
+        e().settingsDirty = row.saveInFlight;
+        if (! row.open)
+            unplug();
+        e().slotClearMask = 0;
+
+        pass();
+        EXPECT_EQ (e().slotClearMask, row.mask);
+    }
+}
+
 TEST_F (TimerPass, TheDefaultProgramIsRequestedOnlyWhileUpToDate)
 {
     const struct { int status; bool requested; const char* caption; } table[] {

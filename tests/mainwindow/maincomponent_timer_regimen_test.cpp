@@ -150,6 +150,14 @@ TEST_F (TimerPass, TheApplicationUpdatePopupAndItsDailyRepeat)
     EXPECT_TRUE (dialogs.launches.empty()) << "only with an open device";
 
     plug (1, 2, 0);
+    {
+        juce::Component blocker;
+        blocker.enterModalState (false);
+        pass();
+        blocker.exitModalState (0);
+    }
+    EXPECT_TRUE (dialogs.launches.empty()) << "not over another dialog";
+
     pass();
     ASSERT_EQ (dialogs.launches.size(), 1u);
     EXPECT_EQ (dialogs.launches[0].title, "OlvoAssistant - New App");

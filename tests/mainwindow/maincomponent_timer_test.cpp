@@ -82,6 +82,10 @@ TEST_F (TimerPass, TheDeviceGoingHidesTheWindowAndClearsEverythingOfTheDevice)
     pass();
     ASSERT_TRUE (c().saveButton.isVisible());
 
+    clickRow (c().programListModels[0], c().programLists[0], 1);
+    clickRow (c().durationListModels[1], c().durationLists[1], 0);
+    ASSERT_TRUE (c().programListModels[0].clicked && c().durationListModels[1].clicked);
+
     unplug();
     clock.advance (500);
     pass();
@@ -106,6 +110,8 @@ TEST_F (TimerPass, TheDeviceGoingHidesTheWindowAndClearsEverythingOfTheDevice)
         EXPECT_EQ (uiPalette[g], unavailable) << g;
         EXPECT_FALSE (c().programButtons[g].isVisible()) << g;
         EXPECT_FALSE (c().durationButtons[g].isVisible()) << g;
+        EXPECT_FALSE (c().programListModels[g].clicked) << "a click on the device's rows goes with it " << g;
+        EXPECT_FALSE (c().durationListModels[g].clicked) << g;
     }
     EXPECT_EQ (c().openDropdown, dropdown::noneOpen) << "the open list is closed with the device";
     EXPECT_FALSE (c().saveButton.isVisible());
