@@ -17,8 +17,9 @@ namespace olvo
 //==============================================================================
 /**
     What one pass of the main window's timer knows of the engine: one read of its guarded copies and atomics, taken
-    at the start of the pass under the engine's lock (so that the lists, limits and texts of one reply go together),
-    and one clock value for the whole pass.
+    at the start of the pass under the engine's lock, and one clock value for the whole pass. The worker stores a
+    reply's parts one after another (choices, then regimen and packages, then limits), so a pass may see a reply
+    half stored; every step reads this one copy, and the next pass sees the rest.
 
     The steps of the pass decide on this copy only. What the pass itself writes into the engine's requests it notes
     here too (noteOwnRequests), so that a later step of the same pass sees that the user is now editing.

@@ -41,7 +41,7 @@ struct MainLayout
     juce::Rectangle<int> batteryDisplay, netDisplay, saveButton, cancelButton, webView;
 
     float tooltipFontHeight = 0;      ///< 0.03 H
-    float levelLabelFontHeight = 0;   ///< 0.8 x the duration dropdown's height
+    float levelLabelFontHeight = 0;   ///< 0.8 x 0.64 d (the duration dropdown's height, before rounding)
 
     //==============================================================================
     // Painting, per panel g.

@@ -18,8 +18,8 @@ int32_t compareVersion (const juce::String& version, int32_t minor, int32_t tert
 
 /** Gives an image button the three images of an icon button: the icon with a margin of 8 pixels all round; under
     the mouse on a light-grey rounded square, pressed on a dark-grey one (corner 0.2 x its width). The images scale
-    with the button, keeping their proportions; a click on a transparent pixel misses. The button takes no keyboard
-    focus. A null icon gives 16 x 16 images. */
+    with the button, keeping their proportions; the whole button takes clicks, transparent pixels too. The button
+    takes no keyboard focus. A null icon gives 16 x 16 images. */
 void setIconButtonImages (juce::ImageButton& button, const juce::Image& icon);
 
 /** Shrinks an image towards a target size by halving both sides (high-quality resampling) while the side that
