@@ -111,14 +111,29 @@ juce::Image ImageUrlCache::get (const juce::String& url)
         return {};
 
     const std::lock_guard<std::mutex> guard (lock);
+    const auto now = nowMs();
 
     for (auto it = cached.begin(); it != cached.end(); ++it)
     {
         if (it->url != url)
             continue;
 
+        it->lastUsedAt = now;
+
         if (it->pending)
             return {};
+
+        if (it->noRoomFor > 0)
+        {
+            // Fetched again only once it fits: room is made among the entries no longer in use.
+            const auto needed = it->noRoomFor;
+            evict (now, 0, needed);
+            if (isFull (0, needed))
+                return {};
+
+            cached.erase (std::find_if (cached.begin(), cached.end(), [&] (const Entry& e) { return e.url == url; }));
+            break;
+        }
 
         if (it->retryAt == 0)
         {
@@ -126,7 +141,7 @@ juce::Image ImageUrlCache::get (const juce::String& url)
             return it->image;
         }
 
-        if (nowMs() < it->retryAt)
+        if (now < it->retryAt)
             return {};
 
         cached.erase (it);
@@ -137,9 +152,12 @@ juce::Image ImageUrlCache::get (const juce::String& url)
     if (! json::isSafeLink (url))
         return {};
 
-    cached.push_back ({ url, {}, 0, ++useCounter, true });
+    evict (now, 1, 1);
+    if (isFull (1, 1))
+        return {};   // every entry is in use: this one waits, rather than pushing out an image shown now
+
+    cached.push_back ({ url, {}, 0, ++useCounter, now, 0, true });
     queue.push_back (url);
-    evict();
     notify();
     return {};
 }
@@ -208,20 +226,36 @@ void ImageUrlCache::store (const juce::String& url, const ImageFetch& fetch, uin
     if (clears != clearsBefore)
         return;
 
-    const auto entry = std::find_if (cached.begin(), cached.end(),
-                                     [&] (const Entry& e) { return e.url == url && e.pending; });
-    if (entry == cached.end())
+    const auto isThisDownload = [&url] (const Entry& e) { return e.url == url && e.pending; };
+    if (std::none_of (cached.begin(), cached.end(), isThisDownload))
         return;
 
     // n counts the results kept before this one, not the downloads still pending.
     const auto before = juce::String ((int) std::count_if (cached.begin(), cached.end(),
                                                            [] (const Entry& e) { return ! e.pending; }));
+
+    // Room for the image is made while its entry is still pending, which no eviction takes.
+    const auto pixels = (int64_t) image.getWidth() * image.getHeight();
+    if (fetch.result == ImageFetch::Result::body)
+        evict (nowMs(), 0, pixels);
+    const bool noRoom = fetch.result == ImageFetch::Result::body && isFull (0, pixels);
+
+    const auto entry = std::find_if (cached.begin(), cached.end(), isThisDownload);
     entry->pending = false;
     entry->lastUse = ++useCounter;   // the newest result: not the one evicted to make room for itself
 
     switch (fetch.result)
     {
         case ImageFetch::Result::body:
+            if (noRoom)
+            {
+                // Keeping it would push out images in use: its size is remembered instead.
+                entry->noRoomFor = pixels;
+                printLine ("ICache [" + before + "] " + url + " no image: no room for " + juce::String (image.getHeight())
+                           + "x" + juce::String (image.getWidth()) + " now");
+                break;
+            }
+
             entry->image = image;
             printLine ("ICache [" + before + "] " + url + " size " + juce::String (image.getHeight()) + "x"
                        + juce::String (image.getWidth()) + " " + juce::String ((int64_t) fetch.body.getSize())
@@ -246,28 +280,35 @@ void ImageUrlCache::store (const juce::String& url, const ImageFetch& fetch, uin
         }
     }
 
-    evict();
+    evict (nowMs(), 0, 0);
 }
 
-void ImageUrlCache::evict()
+int64_t ImageUrlCache::cachedPixels() const
 {
-    auto pixels = [this]
-    {
-        int64_t total = 0;
-        for (const auto& e : cached)
-            total += (int64_t) e.image.getWidth() * e.image.getHeight();
-        return total;
-    };
+    int64_t total = 0;
+    for (const auto& e : cached)
+        total += (int64_t) e.image.getWidth() * e.image.getHeight();
+    return total;
+}
 
-    // A pending entry stays: its download is already queued.
-    while ((int) cached.size() > settings.maxEntries || pixels() > settings.maxCachedPixels)
+bool ImageUrlCache::isFull (int entries, int64_t pixels) const
+{
+    return (int) cached.size() + entries > settings.maxEntries || cachedPixels() + pixels > settings.maxCachedPixels;
+}
+
+void ImageUrlCache::evict (int64_t now, int entries, int64_t pixels)
+{
+    // A pending entry stays (its download is already queued), and so does one in use: evicting an image the window
+    // shows would only have it downloaded again on its next pass.
+    while (isFull (entries, pixels))
     {
         auto oldest = cached.end();
         for (auto it = cached.begin(); it != cached.end(); ++it)
-            if (! it->pending && (oldest == cached.end() || it->lastUse < oldest->lastUse))
+            if (! it->pending && now - it->lastUsedAt >= settings.inUseForMs
+                && (oldest == cached.end() || it->lastUse < oldest->lastUse))
                 oldest = it;
 
-        if (oldest == cached.end() || cached.size() <= 1)
+        if (oldest == cached.end())
             break;
         cached.erase (oldest);
     }

@@ -50,9 +50,10 @@ ImageFetch fetchImageOverHttp (const juce::String& url, const ImageFetchLimits& 
 /** The bounds of an ImageUrlCache. */
 struct ImageCacheSettings
 {
-    int maxEntries = 32;
+    int maxEntries = 64;
     int64_t maxCachedPixels = 48ll * 1024 * 1024;
     int retryAfterMs = 60 * 1000;   ///< on the engine's clock
+    int inUseForMs = 5000;          ///< an entry asked for this recently is in use (the window asks every 500 ms)
     ImageLimits imageLimits;
 };
 
@@ -65,8 +66,11 @@ struct ImageCacheSettings
     body over the byte limit): asking again gives the same (null) image without network access. A download that
     brought nothing (no connection, an HTTP error status, a time-out) is remembered as a failure and tried again only
     after retryAfterMs on the engine's clock, not on every pass of the window's timer. The cache holds at most
-    maxEntries URLs and maxCachedPixels pixels; beyond that the least recently used entries go (never one whose
-    download is pending).
+    maxEntries URLs and maxCachedPixels pixels; beyond that the least recently used entries go, but never one whose
+    download is pending nor one still in use (asked for within inUseForMs). While only such entries fill it, a new
+    URL is not fetched (a null image), and an image that arrives without room is not kept (its entry remembers its
+    size), until entries fall out of use and make room. So a window that asks for more images than fit is shown
+    those that do, and never downloads the same images again and again.
 
     Downloads run on the cache's own thread, one at a time: get() never waits for the network. It gives the image of
     a URL once its download has ended, and a null image while the download is queued or running; the caller asks
@@ -101,7 +105,9 @@ public:
         juce::String url;
         juce::Image image;
         int64_t retryAt = 0;    ///< a failed download: next try at this time (ms); 0: a kept result
-        uint64_t lastUse = 0;
+        uint64_t lastUse = 0;   ///< order of use, the latest highest
+        int64_t lastUsedAt = 0; ///< when it was last asked for (ms, on the engine's clock)
+        int64_t noRoomFor = 0;  ///< an image that arrived without room: its pixels (fetched again once they fit)
         bool pending = false;   ///< its download is queued or running
     };
 
@@ -117,7 +123,11 @@ public:
 private:
     void run() override;
     void store (const juce::String& url, const ImageFetch& fetch, uint64_t clearsBefore);
-    void evict();
+    /** Drops least recently used entries, neither pending nor in use, until `entries` more entries and `pixels`
+        more pixels fit (as far as that goes). */
+    void evict (int64_t now, int entries, int64_t pixels);
+    bool isFull (int entries, int64_t pixels) const;
+    int64_t cachedPixels() const;
 
     Fetcher fetcher;
     Settings settings;

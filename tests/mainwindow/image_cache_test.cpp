@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 namespace olvo
 {
@@ -419,6 +420,14 @@ TEST (ImageUrlCache, AFailedDownloadIsTriedAgainAfterAMinuteNotOnEveryPass)
 
 TEST (ImageUrlCache, HoldsABoundedNumberOfEntriesAndPixels)
 {
+    // Each image is asked for once, longer ago than an image in use: the least recently used go.
+    test::ScopedManualClock clock;
+    const auto fetchedLater = [&clock] (ImageUrlCache& cache, const juce::String& url)
+    {
+        clock.advance (10'000);
+        return fetched (cache, url);
+    };
+
     FakeFetcher net;
     for (int i = 0; i < 6; ++i)
         net.serve ("https://a.example/" + juce::String (i), ImageFetch::Result::body, png (20, 10));
@@ -428,9 +437,9 @@ TEST (ImageUrlCache, HoldsABoundedNumberOfEntriesAndPixels)
     ImageUrlCache cache (net.fetcher(), settings);
 
     for (int i = 0; i < 3; ++i)
-        fetched (cache, "https://a.example/" + juce::String (i));
-    fetched (cache, "https://a.example/0");   // used again: the least recently used is now 1
-    fetched (cache, "https://a.example/3");
+        fetchedLater (cache, "https://a.example/" + juce::String (i));
+    fetchedLater (cache, "https://a.example/0");   // used again: the least recently used is now 1
+    fetchedLater (cache, "https://a.example/3");
 
     ASSERT_EQ (cache.entries().size(), 3u);
     juce::StringArray urls;
@@ -443,8 +452,65 @@ TEST (ImageUrlCache, HoldsABoundedNumberOfEntriesAndPixels)
     settings.maxCachedPixels = 500;   // two images of 200 pixels
     ImageUrlCache small (net.fetcher(), settings);
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ (fetched (small, "https://a.example/" + juce::String (i)).getWidth(), 20);
+        EXPECT_EQ (fetchedLater (small, "https://a.example/" + juce::String (i)).getWidth(), 20);
     EXPECT_EQ (small.entries().size(), 2u);
+}
+
+TEST (ImageUrlCache, AWindowAskingForMoreImagesThanFitIsShownThoseThatFitAndDownloadsNoneTwice)
+{
+    // Every pass of the window asks for every package's icon; five do not fit in three entries, nor in the pixels of
+    // two images.
+    test::ScopedManualClock clock;
+    FakeFetcher net;
+    juce::StringArray icons;
+    for (int i = 0; i < 5; ++i)
+    {
+        icons.add ("https://a.example/icon" + juce::String (i));
+        net.serve (icons[i], ImageFetch::Result::body, png (20, 10));
+    }
+
+    for (const auto& [maxEntries, maxPixels, fit] : { std::tuple { 3, (int64_t) 1'000'000, 3 },
+                                                      std::tuple { 100, (int64_t) 400, 2 } })
+    {
+        SCOPED_TRACE (maxEntries);
+        net.calls.clear();
+        ImageCacheSettings settings;
+        settings.maxEntries = maxEntries;
+        settings.maxCachedPixels = maxPixels;
+        ImageUrlCache cache (net.fetcher(), settings);
+
+        for (int pass = 0; pass < 20; ++pass)
+        {
+            for (const auto& url : icons)
+                cache.get (url);
+            ASSERT_TRUE (settled (cache));
+            clock.advance (500);
+        }
+
+        int shown = 0;
+        for (const auto& url : icons)
+        {
+            shown += cache.get (url).isValid() ? 1 : 0;
+            EXPECT_LE (net.calls[url], 1) << url << " downloaded again";
+        }
+        EXPECT_EQ (shown, fit);
+        EXPECT_LE ((int) cache.entries().size(), maxEntries);
+
+        // Once the window no longer asks for the first icons, the next ones take their places.
+        const int next = std::min (icons.size(), 2 * fit);
+        for (int pass = 0; pass < 20; ++pass)
+        {
+            for (int i = fit; i < next; ++i)
+                cache.get (icons[i]);
+            ASSERT_TRUE (settled (cache));
+            clock.advance (500);
+        }
+        for (int i = fit; i < next; ++i)
+        {
+            EXPECT_TRUE (cache.get (icons[i]).isValid()) << icons[i];
+            EXPECT_LE (net.calls[icons[i]], 2) << icons[i];
+        }
+    }
 }
 
 //==============================================================================
