@@ -221,9 +221,7 @@ std::vector<std::string> HostileImageHost::requests() const
 //==============================================================================
 void WholeJob::SetUp()
 {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder = std::string (OLVO_E2E_OUTPUT) + "/" + info->test_suite_name() + "." + info->name();
-    std::filesystem::remove_all (folder);
+    folder = testOutputFolder();
     std::filesystem::create_directories (folder);
 
     session = std::make_unique<XSession> (true);
@@ -232,9 +230,8 @@ void WholeJob::SetUp()
 
 void WholeJob::TearDown()
 {
+    // The screenshot was taken at the first failure (testOutputFolder).
     const bool failed = HasFailure();
-    if (failed)
-        XSession::run ({ "import", "-window", "root", file ("screen.png") });
 
     if (app != nullptr)
     {
@@ -282,6 +279,7 @@ void WholeJob::startWebApi (const std::string& scenarioJson, const std::vector<s
     command.insert (command.end(), arguments.begin(), arguments.end());
 
     webApi = std::make_unique<Process> (command);
+    webApi->mirrorTo (file ("webapi.log"));
     ASSERT_TRUE (webApi->waitForOutput ("listening on", 10000)) << webApi->output();
     const auto listening = webApi->output();
     const auto start = listening.find ("http://");
@@ -300,6 +298,7 @@ void WholeJob::startProgram (const std::string& deviceScenario)
     for (int waited = 0; waited < 180000; waited += 7000)
     {
         app = std::make_unique<Process> (std::vector<std::string> { OLVO_APP_PROGRAM });
+        app->mirrorTo (file ("program.log"));
         const bool started = XSession::waitFor ([this]
         {
             return app->output().find ("Process type") != std::string::npos || ! app->isRunning();

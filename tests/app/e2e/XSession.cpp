@@ -1,11 +1,15 @@
 #include "XSession.h"
 
+#include <gtest/gtest.h>   // before Xlib, whose None macro it would not survive
+
 #include <X11/Xlib.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
@@ -84,6 +88,8 @@ void Process::collect (int fd)
             break;
         const std::lock_guard<std::mutex> guard (lock);
         text.append (buffer, (size_t) n);
+        if (mirror.is_open())
+            mirror.write (buffer, n).flush();
     }
     close (fd);
     readerDone = true;
@@ -94,6 +100,13 @@ void Process::closeInput()
     if (input >= 0)
         close (input);
     input = -1;
+}
+
+void Process::mirrorTo (const std::string& path)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    mirror.open (path, std::ios::trunc);
+    mirror << text << std::flush;
 }
 
 bool Process::isRunning()
@@ -148,6 +161,69 @@ namespace
     }
 }
 
+//==============================================================================
+namespace
+{
+    std::atomic<int> sessionsUp { 0 };
+
+    /** The running test's folder, noted when it starts (googletest's own lock is held while it reports failures, so
+        its current test cannot be asked for then). */
+    std::string currentTestFolder = std::string (OLVO_E2E_OUTPUT) + "/outside-tests";
+
+    /** Takes the screenshot of a test's first failure, and empties a test's folder when it starts. */
+    class ScreenshotAtFirstFailure : public ::testing::EmptyTestEventListener
+    {
+        void OnTestStart (const ::testing::TestInfo& info) override
+        {
+            taken = false;
+            currentTestFolder = std::string (OLVO_E2E_OUTPUT) + "/" + info.test_suite_name() + "." + info.name();
+            std::filesystem::remove_all (currentTestFolder);
+        }
+
+        void OnTestPartResult (const ::testing::TestPartResult& result) override
+        {
+            if (! result.failed() || taken || ! XSession::isUp())
+                return;
+
+            taken = true;
+            std::filesystem::create_directories (testOutputFolder());
+            XSession::run ({ "import", "-window", "root", testOutputFolder() + "/screen.png" });
+        }
+
+        bool taken = false;
+    };
+
+    [[maybe_unused]] const bool screenshotsRegistered = []
+    {
+        ::testing::UnitTest::GetInstance()->listeners().Append (new ScreenshotAtFirstFailure());
+        return true;
+    }();
+}
+
+std::string testOutputFolder()
+{
+    return currentTestFolder;
+}
+
+FailureRecord::FailureRecord (std::vector<std::pair<std::string, const Process*>> namedPrograms)
+    : programs (std::move (namedPrograms))
+{
+}
+
+FailureRecord::~FailureRecord()
+{
+    if (! ::testing::Test::HasFailure())
+        return;
+
+    const auto folder = testOutputFolder();
+    std::filesystem::create_directories (folder);
+    for (const auto& [name, program] : programs)
+        if (program != nullptr)
+            std::ofstream (folder + "/" + name + ".log") << program->output();
+    std::printf ("The run's files, output and screenshot: %s\n", folder.c_str());
+}
+
+//==============================================================================
 XSession::XSession (bool withTrayHost)
 {
     if (const char* d = std::getenv ("DISPLAY"))
@@ -183,6 +259,8 @@ XSession::XSession (bool withTrayHost)
         return;
     }
     setenv ("DISPLAY", (":" + number).c_str(), 1);
+    displaySet = true;
+    ++sessionsUp;
 
     servers.push_back (std::make_unique<Process> (std::vector<std::string> { "openbox", "--sm-disable" }));
     auto& openbox = *servers.back();
@@ -204,8 +282,16 @@ XSession::XSession (bool withTrayHost)
     }
 }
 
+bool XSession::isUp()
+{
+    return sessionsUp > 0;
+}
+
 XSession::~XSession()
 {
+    if (displaySet)
+        --sessionsUp;
+
     // Clients first, the X server last.
     while (! servers.empty())
         servers.pop_back();

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,6 +38,10 @@ public:
     /** What it wrote so far. */
     std::string output() const;
 
+    /** From now on, its output is also written to this file as it comes (what came before first): a run stopped
+        from outside, by a time-out, still leaves it behind. */
+    void mirrorTo (const std::string& path);
+
     /** Waits until its output holds the text; false when it did not within the time. */
     bool waitForOutput (const std::string& text, int timeoutMs);
 
@@ -53,8 +58,26 @@ private:
     int status = -1;
     mutable std::mutex lock;
     std::string text;
+    std::ofstream mirror;
     std::atomic<bool> stopReading { false }, readerDone { false };
     std::thread reader;
+};
+
+//==============================================================================
+/** The folder of the running test's files in the build tree: OLVO_E2E_OUTPUT/<suite>.<test>. At a test's first
+    failure, while an XSession runs, a screenshot of its display is taken there (screen.png), showing what failed
+    while it is still on the screen; the folder is emptied when a test starts. */
+std::string testOutputFolder();
+
+/** What a failed test leaves beside its screenshot: the output of its programs (<name>.log), written when it goes. */
+class FailureRecord
+{
+public:
+    explicit FailureRecord (std::vector<std::pair<std::string, const Process*>> programs);
+    ~FailureRecord();
+
+private:
+    std::vector<std::pair<std::string, const Process*>> programs;
 };
 
 //==============================================================================
@@ -91,9 +114,13 @@ public:
 
     static void sleepMs (int ms);
 
+    /** True while an XSession is up (its DISPLAY is set). */
+    static bool isUp();
+
 private:
     std::vector<std::unique_ptr<Process>> servers;
     std::string oldDisplay, problem;
+    bool displaySet = false;
 };
 
 } // namespace olvo::test

@@ -253,6 +253,7 @@ TEST (RealProgram, TheWindowShowsWhenTheDeviceArrivesAndHidesWithItsPopupsWhenTh
     const ScopedEnvironment api ("OLVO_API_URL", url);
     const ScopedEnvironment device ("OLVO_SIM_SCENARIO", deviceScenario);
     auto app = startProgram();
+    const FailureRecord record ({ { "program", app.get() }, { "webapi", &webApi } });
     const auto popups = [] { return XSession::visibleWindows ({ "--name", "^OlvoAssistant - Update Available$" }); };
 
     ASSERT_TRUE (XSession::waitFor ([] { return ! dockedIcon().empty(); }, 20000)) << app->output();
@@ -287,6 +288,7 @@ TEST (RealProgram, WithATrayHostItStartsHiddenShowsFromItsMenuHidesOnCloseAndQui
     ASSERT_EQ (session.failure(), "") << session.failure();
 
     auto app = startProgram();
+    const FailureRecord record ({ { "program", app.get() } });
     std::string icon;
     ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
         << "no icon docked\n" << app->output();
@@ -332,6 +334,7 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     const ScopedEnvironment api ("OLVO_API_URL", "http://127.0.0.1:9/device/");
 
     auto app = startProgram();
+    const FailureRecord record ({ { "program", app.get() } });
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
         << "the window did not show\n" << app->output();
     XSession::sleepMs (1500);   // the icon would have been docked by now
@@ -382,6 +385,7 @@ TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
 
     // setsid: the program leads a process group of its own, as a terminal's foreground job does.
     auto app = std::make_unique<Process> (std::vector<std::string> { "setsid", program });
+    const FailureRecord record ({ { "program", app.get() } });
     ASSERT_TRUE (app->started());
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
         << "the window did not show\n" << app->output();
@@ -445,6 +449,7 @@ TEST (RealProgram, AfterItsWebViewsHelperIsKilledItsWebViewThreadEndsAndItStillQ
     ASSERT_EQ (session.failure(), "") << session.failure();
 
     auto app = startProgram();
+    const FailureRecord record ({ { "program", app.get() } });
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
         << "the window did not show\n" << app->output();
 
@@ -477,6 +482,7 @@ TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
         << first->output();
 
     auto second = startProgram();
+    const FailureRecord record ({ { "first", first.get() }, { "second", second.get() } });
     ASSERT_TRUE (second->waitForExit (10000)) << "the second instance keeps running";
     EXPECT_EQ (second->exitStatus(), 0);
     EXPECT_EQ (second->output().find ("Process type"), std::string::npos) << "the second started an application";
