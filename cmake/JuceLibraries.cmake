@@ -2,8 +2,10 @@
 #
 #   olvo_juce_core  juce_core, juce_events: the command-line tools, the local web API and the engine's tests;
 #   olvo_juce_gui   the same two and the GUI modules (data structures, graphics, widgets, tray icon, web view):
-#                   the application, the artwork generator and the GUI tests. Its juce_gui_basics and juce_gui_extra
-#                   are compiled from copies in the build tree, mended by patches (olvo_add_patched_juce_module).
+#                   the application, the artwork generator and the GUI tests.
+#
+# juce_events, juce_gui_basics and juce_gui_extra are compiled from copies in the build tree, mended by patches
+# (olvo_add_patched_juce_module).
 #
 # The fuzzers' tree, configured without the GUI, adds a third: olvo_juce_graphics (the core set and juce_graphics)
 # for the image decoding's fuzzer, which needs juce::Image and nothing of the widgets.
@@ -43,19 +45,29 @@ function (olvo_add_juce_headers name)
 endfunction()
 
 # The static library that compiles the modules; its consumers get the headers target and the system libraries.
+# juce_core comes through JUCE's own target; the other installed modules (COMPILED) are compiled from their sources
+# with their system libraries, not through JUCE's targets, which would also bring the modules they depend on, and so
+# juce_events unpatched beside the patched one.
 function (olvo_add_juce_library name)
-    cmake_parse_arguments (ARG "" "" "MODULES;HEADERS;LINK" ${ARGN})
+    cmake_parse_arguments (ARG "" "" "COMPILED;HEADERS;LINK" ${ARGN})
     add_library (${name} STATIC)
-    target_link_libraries (${name} PRIVATE ${ARG_MODULES} juce::juce_recommended_config_flags)
+    target_link_libraries (${name} PRIVATE juce::juce_core juce::juce_recommended_config_flags)
+    foreach (module IN LISTS ARG_COMPILED)
+        target_sources (${name} PRIVATE ${JUCE_MODULES_DIR}/${module}/${module}.cpp)
+        if (TARGET juce::pkgconfig_${module}_LINUX_DEPS)
+            target_link_libraries (${name} PUBLIC juce::pkgconfig_${module}_LINUX_DEPS)
+        endif()
+    endforeach()
     target_link_libraries (${name} PUBLIC ${ARG_HEADERS} ${ARG_LINK} Threads::Threads ${CMAKE_DL_LIBS})
     set_property (GLOBAL APPEND PROPERTY OLVO_JUCE_LIBRARIES ${name})
 endfunction()
 
-# A JUCE module compiled into a library from a copy in the build tree, mended by a patch. The copy is made at
-# configure time, without the files the patch changes (its "+++ b/<file>" lines); the build writes those, patched
-# (cmake/ApplyPatch.cmake), and stops when the patch no longer applies. Every other target reads the installed
-# headers, unchanged: a patch changes what the module's own sources compile, never a declaration.
-function (olvo_add_patched_juce_module target module patch)
+# A JUCE module compiled into libraries (the targets after the patch) from a copy in the build tree, mended by a
+# patch. The copy is made at configure time, without the files the patch changes (its "+++ b/<file>" lines); the build
+# writes those, patched (cmake/ApplyPatch.cmake), once for every library, and stops when the patch no longer applies.
+# Every other target reads the installed headers, unchanged: a patch changes what the module's own sources compile,
+# never a declaration.
+function (olvo_add_patched_juce_module module patch)
     set (original ${JUCE_MODULES_DIR}/${module})
     set (copy ${CMAKE_BINARY_DIR}/juce-patched/${module})
     get_filename_component (patchName ${patch} NAME)
@@ -82,20 +94,20 @@ function (olvo_add_patched_juce_module target module patch)
         DEPENDS ${originals} ${patch} ${PROJECT_SOURCE_DIR}/cmake/ApplyPatch.cmake
         COMMENT "Patching JUCE's ${module} (cmake/patches/${patchName})"
         VERBATIM)
-    target_sources (${target} PRIVATE ${copy}/${module}.cpp)
+    add_custom_target (olvo_patched_${module} DEPENDS ${outputs})
+    foreach (target IN LISTS ARGN)
+        add_dependencies (${target} olvo_patched_${module})
+        target_sources (${target} PRIVATE ${copy}/${module}.cpp)
+    endforeach()
     set_source_files_properties (${copy}/${module}.cpp PROPERTIES OBJECT_DEPENDS "${outputs}")
 endfunction()
 
-set (OLVO_JUCE_CORE_MODULES juce::juce_core juce::juce_events)
-set (OLVO_JUCE_GUI_MODULES ${OLVO_JUCE_CORE_MODULES}
-    juce::juce_data_structures juce::juce_graphics)   # and juce_gui_basics, juce_gui_extra, patched (below)
-
+# Every set has juce_core and juce_events (patched, below); juce_gui_basics and juce_gui_extra are patched too.
 olvo_add_juce_headers (olvo_juce_core_headers
-    MODULES ${OLVO_JUCE_CORE_MODULES}
+    MODULES juce::juce_core juce::juce_events
     DEFINITIONS ${OLVO_JUCE_CORE_DEFINITIONS})
 
 olvo_add_juce_library (olvo_juce_core
-    MODULES ${OLVO_JUCE_CORE_MODULES}
     HEADERS olvo_juce_core_headers
     LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS)
 
@@ -107,17 +119,17 @@ if (OLVO_BUILD_GUI)
 
     # Debian's JUCE uses the system libpng and libjpeg: without the image libraries the link fails.
     olvo_add_juce_library (olvo_juce_gui
-        MODULES ${OLVO_JUCE_GUI_MODULES}
+        COMPILED juce_data_structures juce_graphics
         HEADERS olvo_juce_gui_headers
         LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS juce::pkgconfig_JUCE_BROWSER_LINUX_DEPS
              juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 
     # The peers' repaint timer runs only while there is something to paint or someone listening for it.
-    olvo_add_patched_juce_module (olvo_juce_gui juce_gui_basics
-        ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-vblank.patch)
+    olvo_add_patched_juce_module (juce_gui_basics ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-vblank.patch
+        olvo_juce_gui)
     # The web view's helper process and the thread that reads it.
-    olvo_add_patched_juce_module (olvo_juce_gui juce_gui_extra
-        ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-webview.patch)
+    olvo_add_patched_juce_module (juce_gui_extra ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-webview.patch
+        olvo_juce_gui)
 endif()
 
 if (OLVO_BUILD_FUZZERS)
@@ -126,10 +138,15 @@ if (OLVO_BUILD_FUZZERS)
         LINK olvo_juce_core_headers)
 
     olvo_add_juce_library (olvo_juce_graphics
-        MODULES ${OLVO_JUCE_CORE_MODULES} juce::juce_graphics
+        COMPILED juce_graphics
         HEADERS olvo_juce_graphics_headers
         LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 endif()
+
+# The timer thread sleeps until its first timer is due, instead of waking ten times a second.
+get_property (olvoJuceLibraries GLOBAL PROPERTY OLVO_JUCE_LIBRARIES)
+olvo_add_patched_juce_module (juce_events ${PROJECT_SOURCE_DIR}/cmake/patches/juce-timer-thread.patch
+    ${olvoJuceLibraries})
 
 # Every executable links one JUCE library at most, directly; no library of ours links one.
 function (olvo_check_juce_links)
