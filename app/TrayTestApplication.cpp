@@ -40,6 +40,8 @@ void TrayTestApplication::initialise (const juce::String& commandLine)
     {
         showMainWindow();
     }
+
+    messageThreadWatch = MessageThreadWatch::create();
 }
 
 void TrayTestApplication::shutdown()
@@ -47,6 +49,7 @@ void TrayTestApplication::shutdown()
     // Also runs in a second instance, which never initialised.
     currentMainWindow = nullptr;
     mainWindow.reset();
+    messageThreadWatch.reset();
 }
 
 //==============================================================================

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DemoTaskbarComponent.h"
+#include "MessageThreadWatch.h"
 
 #include "mainwindow/MainComponent.h"
 
@@ -71,6 +72,7 @@ public:
 
 private:
     MainComponent::Options contentOptions;
+    std::unique_ptr<MessageThreadWatch> messageThreadWatch;   // only for measurements (OLVO_WATCH_MESSAGE_THREAD)
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TrayTestApplication)
 };

@@ -16,6 +16,7 @@ namespace
     constexpr const char* host = "127.0.0.1";
     constexpr const char* routePattern = R"(/device/(r[0-9]{1,3}/)?)";
     constexpr const char* webAppPath = "/app/";
+    constexpr const char* imagesPath = "/images";
 
     constexpr const char* webAppPage = R"(<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>Olvo web app</title></head>
@@ -608,6 +609,8 @@ int LocalWebApi::start (int requestedPort)
     {
         res.set_content (webAppPage, "text/html; charset=utf-8");
     });
+    if (imagesFolder.isDirectory())
+        srv->set_mount_point (imagesPath, imagesFolder.getFullPathName().toStdString());
 
     auto bound = requestedPort == 0 ? srv->bind_to_any_port (host)
                                     : (srv->bind_to_port (host, requestedPort) ? requestedPort : -1);
@@ -688,6 +691,16 @@ juce::String LocalWebApi::urlForPath (const juce::String& path) const
 juce::String LocalWebApi::webAppUrl() const
 {
     return urlForPath (webAppPath);
+}
+
+void LocalWebApi::setImagesFolder (const juce::File& folder)
+{
+    imagesFolder = folder;
+}
+
+juce::String LocalWebApi::imageUrl (const juce::String& fileName) const
+{
+    return urlForPath (juce::String (imagesPath) + "/" + fileName);
 }
 
 void LocalWebApi::setRequestLogger (std::function<void (const juce::String&)> logger)

@@ -274,6 +274,11 @@ public:
     juce::String webAppUrl() const;
     /** Called with one line per request (on a server thread, outside the lock); set before start(). */
     void setRequestLogger (std::function<void (const juce::String&)> logger);
+    /** Serves the files of a folder by GET under "/images/" (images for the replies to name, where the image hosts
+        of the built-in content are not reachable); set before start(). */
+    void setImagesFolder (const juce::File& folder);
+    /** "http://127.0.0.1:<port>/images/" followed by a file name. */
+    juce::String imageUrl (const juce::String& fileName) const;
 
     //==============================================================================
     /** The built-in content: three program groups, limits, a three-phase regimen, two packages, six slots. */
@@ -353,6 +358,7 @@ private:
     int boundPort = 0;
 
     std::function<void (const juce::String&)> requestLogger;
+    juce::File imagesFolder;
     std::unique_ptr<httplib::Server> server;
     std::thread serverThread;
 

@@ -1,9 +1,11 @@
 // olvo-webapi: the local device web API as a program of its own, for running the application against it by hand.
 //
-//   olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S] [--own-web-app yes]
+//   olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S] [--own-web-app yes] [--images DIR]
 //
 // With --own-web-app yes the replies point the web view at the server's own stand-in page (/app/) instead of the
-// maker's web application, which is not reachable here.
+// maker's web application, which is not reachable here. With --images DIR the server serves DIR's files under
+// /images/, and the replies name them instead of the image hosts of the content: each package's logo and icon and
+// the filler image by the file name of their URL.
 // Prints "listening on <url>" first, then one line per request; ends on SIGINT, SIGTERM or after --max-seconds.
 
 #include "sim/webapi/LocalWebApi.h"
@@ -31,7 +33,7 @@ namespace
     {
         std::cerr << "olvo-webapi: " << message << "\n"
                   << "usage: olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S]"
-                     " [--own-web-app yes]\n"
+                     " [--own-web-app yes] [--images DIR]\n"
                   << "modes: normal, error[:msg], warn[:msg], warn-no-uid[:msg], uid-mismatch, redirect[:hops],\n"
                   << "       redirect-to:url, empty, html, http500, stall[:ms], oversized[:bytes], deep[:bytes],\n"
                   << "       junk, raw:body\n";
@@ -43,6 +45,7 @@ int main (int argc, char* argv[])
 {
     int port = 0, maxSeconds = defaultMaxSeconds;
     bool ownWebApp = false;
+    juce::File images;
     auto mode = olvo::sim::ReplyMode();
     auto scenario = olvo::sim::LocalWebApi::defaultScenario();
 
@@ -66,6 +69,10 @@ int main (int argc, char* argv[])
         else if (option == "--own-web-app" && (value == "yes" || value == "no"))
         {
             ownWebApp = value == "yes";
+        }
+        else if (option == "--images" && juce::File::getCurrentWorkingDirectory().getChildFile (value).isDirectory())
+        {
+            images = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         }
         else if (option == "--mode")
         {
@@ -105,6 +112,9 @@ int main (int argc, char* argv[])
     std::signal (SIGINT, onSignal);
     std::signal (SIGTERM, onSignal);
 
+    if (images != juce::File())
+        api.setImagesFolder (images);
+
     if (api.start (port) == 0)
     {
         std::cerr << "olvo-webapi: cannot listen on 127.0.0.1:" << port << "\n";
@@ -112,10 +122,24 @@ int main (int argc, char* argv[])
     }
 
     if (ownWebApp)
-    {
         scenario.webAppUrl = api.webAppUrl();
-        api.setScenario (scenario);
+
+    if (images != juce::File())
+    {
+        const auto own = [&api] (const juce::String& url)
+        {
+            return api.imageUrl (url.fromLastOccurrenceOf ("/", false, false));
+        };
+        for (auto& package : scenario.packages)
+        {
+            package.brandLogo = own (package.brandLogo);
+            package.brandIcon = own (package.brandIcon);
+        }
+        scenario.fillerImage = own (scenario.fillerImage);
     }
+
+    if (ownWebApp || images != juce::File())
+        api.setScenario (scenario);
 
     {
         std::lock_guard<std::mutex> lock (outputLock);
