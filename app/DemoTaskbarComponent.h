@@ -14,7 +14,7 @@ namespace olvo
 
     On Linux this is an XEmbed tray icon: create it only while a tray host is there (platform::isTrayHostPresent).
     A click anywhere on the icon opens the menu 50 ms later, at the mouse position. The menu's look-and-feel is
-    owned here, one for every opening.
+    owned here, one for all openings.
 */
 class DemoTaskbarComponent : public juce::SystemTrayIconComponent,
                              private juce::Timer

@@ -18,8 +18,9 @@ namespace olvo
 
     initialise builds the one main window (content: MainComponent, which starts the engine) and the menu-bar icon,
     then hides the window and makes the process menu-bar only. Without a tray host there is no icon: the window is
-    shown at start instead, so the user is never locked out; so it is when the tray does not take the icon. shutdown deletes the window, which stops the engine
-    before JUCE and the statics are torn down; the menu's "Quit" ends the process at once instead (status 1).
+    shown at start instead, so the user is never locked out (and so it is when the tray does not take the icon).
+    shutdown deletes the window, which stops the engine before JUCE and the statics are torn down; the menu's "Quit"
+    ends the process at once instead (status 1).
 */
 class TrayTestApplication : public juce::JUCEApplication
 {

@@ -251,8 +251,8 @@ void ImageUrlCache::store (const juce::String& url, const ImageFetch& fetch, uin
             {
                 // Keeping it would push out images in use: its size is remembered instead.
                 entry->noRoomFor = pixels;
-                printLine ("ICache [" + before + "] " + url + " no image: no room for " + juce::String (image.getHeight())
-                           + "x" + juce::String (image.getWidth()) + " now");
+                printLine ("ICache [" + before + "] " + url + " no image: no room for "
+                           + juce::String (image.getHeight()) + "x" + juce::String (image.getWidth()) + " now");
                 break;
             }
 

@@ -44,6 +44,8 @@ namespace
         { u8"https://olvo.example/zero\u200bwidth", false },
         { u8"https://olvo.example/wide\u3000space", false },
         { u8"https://olvo.example/\ufeffmark", false },
+        { u8"https://olvo.example/soft\u00adhyphen", false },
+        { u8"https://olvo.example/tag\U000e0041", false },
     };
 
     juce::String urlOf (const char* utf8) { return juce::String::fromUTF8 (utf8); }
