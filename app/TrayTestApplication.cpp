@@ -79,15 +79,6 @@ TrayTestApplication::MainWindow::~MainWindow()
 
 void TrayTestApplication::MainWindow::closeButtonPressed()
 {
-    auto* window = currentMainWindow;
-    if (window == nullptr)
-        return;
-
-    // A raise still due from the window's showing would bring back the window the user has just put away (a
-    // minimised window counts as showing until the window manager has taken it).
-    if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
-        content->raiseWindowPending = false;
-
     hideMainWindow();
 }
 

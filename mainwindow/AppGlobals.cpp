@@ -1,5 +1,7 @@
 #include "AppGlobals.h"
 
+#include "MainComponent.h"
+
 #include "platform/ApplicationServices.h"
 
 namespace olvo
@@ -29,6 +31,11 @@ void hideMainWindow()
     auto* window = currentMainWindow;
     if (window == nullptr)
         return;
+
+    // A raise still due from the window's showing would bring back the window just put away (a minimised window
+    // counts as showing until the window manager has taken it).
+    if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
+        content->raiseWindowPending = false;
 
     if (! menuBarIconInTray)
     {

@@ -265,6 +265,22 @@ TEST_F (TimerPass, HidingTheWindowEndsTheUsersActivityAndADragAndNeverRaisesItAg
     EXPECT_TRUE (c().raiseWindowPending);
 }
 
+TEST_F (TimerPass, WithoutAnIconInATrayPuttingTheWindowAwayMinimisesItAndDropsItsPendingRaise)
+{
+    test::OnScreen screen (c());
+    menuBarIconInTray = false;   // no tray host, or a tray that did not take the icon
+    plug (1, 2, 0);
+    pass();
+    ASSERT_TRUE (screen.frame.isVisible());
+    ASSERT_TRUE (c().raiseWindowPending);
+
+    // The device goes before the raise was done (the device's going and the close button both put the window away
+    // so): the raise would map the window again before the window manager had minimised it.
+    hideMainWindow();
+    EXPECT_FALSE (c().raiseWindowPending);
+    EXPECT_TRUE (screen.frame.isVisible()) << "minimised, not hidden: nothing else could bring it back";
+}
+
 TEST_F (TimerPass, TooltipsExistOnlyWhileTheWindowShows)
 {
     // A tooltip window listens to the mouse globally, and JUCE's desktop polls the pointer (with a timer of its own,
