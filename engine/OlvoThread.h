@@ -370,6 +370,9 @@ public:
     int batteryTickCounter = 10;
     std::atomic<int> firmwareFailureCount { 0 };
 
+    /** The last device check found no device: one found now has just been plugged in (worker only). */
+    bool noDeviceAtLastCheck = false;
+
     //==============================================================================
     /** How long a stopping engine waits for its tick to end. */
     static constexpr int stopTimeoutMs = 15000;

@@ -17,6 +17,12 @@ void showMainWindow()
     if (window == nullptr)
         return;
 
+    if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
+    {
+        content->windowPutAway = false;
+        content->windowShowPending = true;
+    }
+
     window->setVisible (true);
     platform::transformProcessType (platform::ProcessType::foreground);
 
@@ -32,10 +38,14 @@ void hideMainWindow()
     if (window == nullptr)
         return;
 
-    // A raise still due from the window's showing would bring back the window just put away (a minimised window
-    // counts as showing until the window manager has taken it).
+    // A raise, due or to come, would bring back the window just put away (a minimised window counts as showing
+    // until the window manager has taken it).
     if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
+    {
         content->raiseWindowPending = false;
+        content->windowPutAway = true;
+        content->windowShowPending = false;
+    }
 
     if (! menuBarIconInTray)
     {

@@ -25,7 +25,7 @@ void showMainWindow();
 /** Hides the main window (currentMainWindow) with the whole application and makes the process menu-bar only. The
     window's close button and the device's going do this. Without an icon in a tray (none, or one the tray did not
     take), a hidden window could come back only with the device: it is minimised instead and stays in the window
-    list. Either way a raise still due from the window's showing is dropped. Nothing without a main window. */
+    list. Either way the timer raises it no more until it is shown again. Nothing without a main window. */
 void hideMainWindow();
 
 } // namespace olvo

@@ -203,10 +203,10 @@ void MainComponent::statusStep (const EngineSnapshot& s)
 
 void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
 {
-    // On X11 bringing a window to the front maps it: only a window that is showing is raised.
+    // On X11 bringing a window to the front maps it: only a window that is showing, and was not put away, is raised.
     const auto raise = [this]
     {
-        if (auto* peer = getPeer(); peer != nullptr && isShowing())
+        if (auto* peer = getPeer(); peer != nullptr && isShowing() && ! windowPutAway)
             peer->toFront (true);
     };
 
@@ -224,13 +224,15 @@ void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
         {
             thread->windowStart = s.now;
             raise();
-            raiseWindowPending = true;
+            raiseWindowPending = ! windowPutAway;
         }
         else
         {
             // Hidden: the user is no longer there (the engine lets go of the device after its polling window), and
-            // a slider drag cut short by the hiding never reports its end.
-            thread->windowStart = s.now - oneDayMs;
+            // a slider drag cut short by the hiding never reports its end. A window shown again but still
+            // minimised (the device has just come back) is on its way back: the user is there.
+            if (! windowShowPending)
+                thread->windowStart = s.now - oneDayMs;
             openPopups.closeAll (0);
             openInfoWindows.closeAll (0);
             userDragging = false;
@@ -238,6 +240,11 @@ void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
     }
 
     lastShowing = isShowing();
+
+    if (lastShowing)
+        windowShowPending = false;
+    else
+        windowPutAway = false;
 
     // Tooltips only while the window shows (see tooltipWindow).
     if (lastShowing != tooltipWindow.has_value())

@@ -165,6 +165,31 @@ TEST_F (TickWithoutServer, IdleRuleLetsTheDeviceGoAfterThePollingWindow)
     }
 }
 
+// The window goes away (taking its start a day back) while no device is plugged in, and the device comes before
+// the engine has seen its absence again: that is the user arriving, not a device nobody uses. Steps called directly,
+// so that no tick comes between.
+TEST_F (TickWithoutServer, ADevicePluggedInJustAfterTheWindowWentAwayIsTakenUp)
+{
+    auto& e = makeEngine (unreachableApi);
+    SimDevice::setFirmwareVersion (1, 2, 0);
+    EXPECT_EQ (e.checkDevice(), 0);
+
+    e.windowStart = nowMs() - 86'400'000;
+    SimDevice::plug();
+    EXPECT_EQ (e.checkDevice(), 1) << "let go as if nobody used it";
+    EXPECT_TRUE (device_is_open());
+    EXPECT_EQ (e.windowStart.load(), nowMs());
+
+    // Going away again with the device present still lets it go at once, and it stays let go.
+    e.windowStart = nowMs() - 86'400'000;
+    for (int check = 0; check < 3; ++check)
+    {
+        EXPECT_EQ (e.checkDevice(), 0);
+        EXPECT_FALSE (device_is_open());
+    }
+    EXPECT_TRUE (SimDevice::isPlugged());
+}
+
 //==============================================================================
 // SAVE writes what the user asked for into the device's record, each firmware with its own level coding; the
 // duration requests are indexed by settings field (0: group 1, 1: group 0, 2: group 2).

@@ -281,6 +281,74 @@ TEST_F (TimerPass, WithoutAnIconInATrayPuttingTheWindowAwayMinimisesItAndDropsIt
     EXPECT_TRUE (screen.frame.isVisible()) << "minimised, not hidden: nothing else could bring it back";
 }
 
+TEST_F (TimerPass, AWindowPutAwayIsNotRaisedBeforeTheWindowManagerHasTakenIt)
+{
+    struct RaiseCounter : juce::ComponentListener
+    {
+        void componentBroughtToFront (juce::Component&) override { ++raises; }
+        int raises = 0;
+    } counter;
+
+    test::OnScreen screen (c());
+    screen.frame.addComponentListener (&counter);
+    menuBarIconInTray = false;
+    plug (1, 2, 0);
+    pass();
+    pass();
+    ASSERT_TRUE (screen.frame.isVisible());
+
+    // The last pass found the window minimised (the device had come back to a window the user had minimised), and
+    // the device goes now: this pass minimises it, and finds it still showing, the window manager not having taken
+    // it yet (here there is none). Raising it as newly shown would undo the minimising.
+    c().lastShowing = false;
+    counter.raises = 0;
+    unplug();
+    pass();
+    EXPECT_EQ (counter.raises, 0);
+    EXPECT_FALSE (c().raiseWindowPending);
+    pass();
+    EXPECT_EQ (counter.raises, 0);
+
+    // The device is back: the window is shown and raised again.
+    plug (1, 2, 0);
+    pass();
+    EXPECT_GE (counter.raises, 1);
+    screen.frame.removeComponentListener (&counter);
+}
+
+TEST_F (TimerPass, AWindowShownAgainButNotYetShowingKeepsTheUserThere)
+{
+    test::OnScreen screen (c());
+    menuBarIconInTray = false;
+    plug (1, 2, 0);
+    pass();
+    pass();
+    ASSERT_TRUE (c().lastShowing);
+
+    // The device came back to a minimised window: it is shown again, and the window manager has not restored it
+    // yet (a hidden frame stands for it here; there is no window manager). Taking that for a hiding would take the
+    // window's start a day back, and the engine would let go of the device just plugged in.
+    showMainWindow();
+    screen.frame.setVisible (false);
+    clock.advance (500);
+    const auto started = e().windowStart.load();
+    pass();
+    EXPECT_EQ (e().windowStart, started);
+    EXPECT_FALSE (c().lastShowing);
+
+    // Restored: new activity. Hidden once more after that, it is a hiding again.
+    screen.frame.setVisible (true);
+    clock.advance (500);
+    pass();
+    EXPECT_EQ (e().windowStart, clock.nowMs());
+    EXPECT_FALSE (c().windowShowPending);
+
+    screen.frame.setVisible (false);
+    clock.advance (500);
+    pass();
+    EXPECT_EQ (e().windowStart, clock.nowMs() - 86'400'000);
+}
+
 TEST_F (TimerPass, TooltipsExistOnlyWhileTheWindowShows)
 {
     // A tooltip window listens to the mouse globally, and JUCE's desktop polls the pointer (with a timer of its own,

@@ -353,13 +353,15 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     const auto restored = [&] { return mainWindows().size() == 1 && ! iconic(); };
 
     XSession::run ({ "wmctrl", "-i", "-c", window });
-    EXPECT_TRUE (XSession::waitFor (iconic)) << XSession::run ({ "xprop", "-id", window, "WM_STATE" });
+    EXPECT_TRUE (XSession::waitFor (iconic)) << XSession::run ({ "xprop", "-id", window });
 
     folder.write ("plugged", "");
-    EXPECT_TRUE (XSession::waitFor (restored, 20000)) << "the device arrived, the window stayed minimised";
+    EXPECT_TRUE (XSession::waitFor (restored, 20000)) << "the device arrived, the window stayed minimised\n"
+                                                       << XSession::run ({ "xprop", "-id", window });
 
     std::filesystem::remove (plugFile);
-    EXPECT_TRUE (XSession::waitFor (iconic, 20000)) << "the device went: minimised, not hidden\n" << app->output();
+    EXPECT_TRUE (XSession::waitFor (iconic, 20000)) << "the device went: minimised, not hidden\n"
+                                                     << XSession::run ({ "xprop", "-id", window });
     char listed[32];
     std::snprintf (listed, sizeof (listed), "0x%08lx", std::stoul (window));   // as wmctrl names windows
     const auto windowList = XSession::run ({ "wmctrl", "-l" });
