@@ -5,6 +5,7 @@
 #include "JsonValues.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace olvo
 {
@@ -59,21 +60,6 @@ int OlvoThread::checkDevice()
 {
     const auto now = nowMs();
 
-    // The idle rule lets go of the device once nobody has used it for the polling window, but never in the middle
-    // of a sync or a firmware update: those would be cut half-written. A device found where the last check found
-    // none has just been plugged in: the user is there, even if the window went away a moment before (and took the
-    // window's start back with it); letting it go would leave it unseen until it is plugged in again.
-    if (now > windowStart.load() + pollingWindowMs() && syncStep == 0 && device_open() == 0)
-    {
-        if (! noDeviceAtLastCheck)
-        {
-            device_close();
-            return 0;
-        }
-
-        windowStart = now;
-    }
-
     if (device_open() != 0)
     {
         windowStart = now;
@@ -81,7 +67,22 @@ int OlvoThread::checkDevice()
         return 0;
     }
 
-    noDeviceAtLastCheck = false;
+    // The idle rule lets go of the device once nobody has used it for the polling window, but never in the middle
+    // of a sync or a firmware update: those would be cut half-written. A device found where the last check found
+    // none has just been plugged in: the user is there, even if the window went away a moment before (and took the
+    // window's start back with it); letting it go would leave it unseen until it is plugged in again.
+    const bool justPluggedIn = std::exchange (noDeviceAtLastCheck, false);
+
+    if (now > windowStart.load() + pollingWindowMs() && syncStep == 0)
+    {
+        if (! justPluggedIn)
+        {
+            device_close();
+            return 0;
+        }
+
+        windowStart = now;
+    }
 
     DeviceIds ids;
     if (get_ids (ids.bytes) >= identityMinBytes)

@@ -18,10 +18,7 @@ void showMainWindow()
         return;
 
     if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
-    {
-        content->windowPutAway = false;
-        content->windowShowPending = true;
-    }
+        content->windowRequest = MainComponent::WindowRequest::shown;
 
     window->setVisible (true);
     platform::transformProcessType (platform::ProcessType::foreground);
@@ -43,8 +40,7 @@ void hideMainWindow()
     if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
     {
         content->raiseWindowPending = false;
-        content->windowPutAway = true;
-        content->windowShowPending = false;
+        content->windowRequest = MainComponent::WindowRequest::putAway;
     }
 
     if (! menuBarIconInTray)

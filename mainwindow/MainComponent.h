@@ -225,15 +225,15 @@ public:
     /** The window has just become visible: the next pass brings it to the front once more (if still showing). */
     bool raiseWindowPending = false;
 
-    /** The window was put away (hideMainWindow) and not shown since: the timer never raises it. A minimised window
-        counts as showing until the window manager has taken it, and a raise in that moment would bring it back.
-        Cleared by showMainWindow, and once the window is seen not showing (a later showing is the user's). */
-    bool windowPutAway = false;
-
-    /** showMainWindow was called and the window has not been seen showing since: a minimised window comes back
-        only once the window manager restores it, and until then it is on its way back, not just hidden (the
-        user, who has just plugged the device in, is there). Cleared once it shows, and by hideMainWindow. */
-    bool windowShowPending = false;
+    /** The last showMainWindow or hideMainWindow, until the window is seen to have followed it. A minimised window
+        counts as showing until the window manager has taken it, and comes back only once the window manager
+        restores it; meanwhile:
+        - putAway: the timer never raises the window (a raise would bring it back); back to none once the window is
+          seen not showing, so that a later showing (the user's) is raised as usual;
+        - shown: the window is on its way back, not hidden (the user, who has just plugged the device in, is
+          there); back to none once the window shows. */
+    enum class WindowRequest { none, shown, putAway };
+    WindowRequest windowRequest = WindowRequest::none;
 
     /** The frame counter of the marquee the program captions show while an update runs. */
     int32_t updatingFrameCounter = 0;

@@ -204,9 +204,10 @@ void MainComponent::statusStep (const EngineSnapshot& s)
 void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
 {
     // On X11 bringing a window to the front maps it: only a window that is showing, and was not put away, is raised.
-    const auto raise = [this]
+    const bool putAway = windowRequest == WindowRequest::putAway;
+    const auto raise = [this, putAway]
     {
-        if (auto* peer = getPeer(); peer != nullptr && isShowing() && ! windowPutAway)
+        if (auto* peer = getPeer(); peer != nullptr && isShowing() && ! putAway)
             peer->toFront (true);
     };
 
@@ -224,14 +225,14 @@ void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
         {
             thread->windowStart = s.now;
             raise();
-            raiseWindowPending = ! windowPutAway;
+            raiseWindowPending = ! putAway;
         }
         else
         {
             // Hidden: the user is no longer there (the engine lets go of the device after its polling window), and
             // a slider drag cut short by the hiding never reports its end. A window shown again but still
             // minimised (the device has just come back) is on its way back: the user is there.
-            if (! windowShowPending)
+            if (windowRequest != WindowRequest::shown)
                 thread->windowStart = s.now - oneDayMs;
             openPopups.closeAll (0);
             openInfoWindows.closeAll (0);
@@ -241,10 +242,8 @@ void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
 
     lastShowing = isShowing();
 
-    if (lastShowing)
-        windowShowPending = false;
-    else
-        windowPutAway = false;
+    if (windowRequest == (lastShowing ? WindowRequest::shown : WindowRequest::putAway))
+        windowRequest = WindowRequest::none;
 
     // Tooltips only while the window shows (see tooltipWindow).
     if (lastShowing != tooltipWindow.has_value())

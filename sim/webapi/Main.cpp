@@ -70,9 +70,11 @@ int main (int argc, char* argv[])
         {
             ownWebApp = value == "yes";
         }
-        else if (option == "--images" && juce::File::getCurrentWorkingDirectory().getChildFile (value).isDirectory())
+        else if (option == "--images")
         {
             images = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+            if (! images.isDirectory())
+                return usage ("bad option or value");
         }
         else if (option == "--mode")
         {
@@ -112,8 +114,8 @@ int main (int argc, char* argv[])
     std::signal (SIGINT, onSignal);
     std::signal (SIGTERM, onSignal);
 
-    if (images != juce::File())
-        api.setImagesFolder (images);
+    const bool ownImages = images != juce::File();
+    api.setImagesFolder (images);   // none: nothing is served
 
     if (api.start (port) == 0)
     {
@@ -124,7 +126,7 @@ int main (int argc, char* argv[])
     if (ownWebApp)
         scenario.webAppUrl = api.webAppUrl();
 
-    if (images != juce::File())
+    if (ownImages)
     {
         const auto own = [&api] (const juce::String& url)
         {
@@ -138,7 +140,7 @@ int main (int argc, char* argv[])
         scenario.fillerImage = own (scenario.fillerImage);
     }
 
-    if (ownWebApp || images != juce::File())
+    if (ownWebApp || ownImages)
         api.setScenario (scenario);
 
     {

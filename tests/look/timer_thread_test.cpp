@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -27,18 +26,14 @@ namespace
     /** The times JUCE's timer thread has gone to sleep so far (its voluntary context switches); -1 without it. */
     long timerThreadSleeps()
     {
-        for (const auto& task : std::filesystem::directory_iterator ("/proc/self/task"))
-        {
-            std::ifstream comm (task.path() / "comm");
-            std::string name;
-            if (! std::getline (comm, name) || name != "JUCE Timer")
-                continue;
+        const int thread = test::threadNamed ("JUCE Timer");
+        if (thread == 0)
+            return -1;
 
-            std::ifstream status (task.path() / "status");
-            for (std::string line; std::getline (status, line);)
-                if (line.rfind ("voluntary_ctxt_switches:", 0) == 0)
-                    return std::stol (line.substr (line.find (':') + 1));
-        }
+        std::ifstream status ("/proc/self/task/" + std::to_string (thread) + "/status");
+        for (std::string line; std::getline (status, line);)
+            if (line.rfind ("voluntary_ctxt_switches:", 0) == 0)
+                return std::stol (line.substr (line.find (':') + 1));
         return -1;
     }
 }

@@ -17,6 +17,20 @@
 namespace olvo::test
 {
 
+/** A download that brought a 40 x 20 red PNG (status 200): the logo and icon of the window tests. */
+inline ImageFetch redLogoFetch()
+{
+    juce::Image logo (juce::Image::RGB, 40, 20, true);
+    logo.clear (logo.getBounds(), juce::Colours::red);
+    juce::MemoryOutputStream out;
+    juce::PNGImageFormat().writeImageToStream (logo, out);
+    ImageFetch fetch;
+    fetch.result = ImageFetch::Result::body;
+    fetch.statusCode = 200;
+    fetch.body = out.getMemoryBlock();
+    return fetch;
+}
+
 //==============================================================================
 /** The main window on its seams for timer tests: worker and timer stopped, the engine's clock held still, dialog
     launches recorded, a stand-in web view; the test sets the engine's fields, runs a pass and reads the children. */

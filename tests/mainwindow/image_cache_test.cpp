@@ -311,13 +311,7 @@ namespace
     /** Waits (bounded) until the cache has no download queued or running. */
     bool settled (const ImageUrlCache& cache, int timeoutMs = 20000)
     {
-        for (const auto start = juce::Time::getMillisecondCounter(); cache.hasPendingDownloads();)
-        {
-            if (juce::Time::getMillisecondCounter() - start > (juce::uint32) timeoutMs)
-                return false;
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-        }
-        return true;
+        return test::pumpUntil ([&cache] { return ! cache.hasPendingDownloads(); }, timeoutMs);
     }
 
     /** The image of a URL once its download (if it needs one) has ended, as a later pass of the window sees it. */

@@ -1,4 +1,5 @@
 #include "GuiTestSupport.h"
+#include "TimerFixture.h"
 
 #include "mainwindow/AppGlobals.h"
 #include "mainwindow/MainComponent.h"
@@ -253,18 +254,7 @@ namespace
     /** A fetcher serving a 40 x 20 red PNG for every URL. */
     ImageUrlCache::Fetcher redLogo()
     {
-        return [] (const juce::String&)
-        {
-            juce::Image logo (juce::Image::RGB, 40, 20, true);
-            logo.clear (logo.getBounds(), juce::Colours::red);
-            juce::MemoryOutputStream out;
-            juce::PNGImageFormat().writeImageToStream (logo, out);
-            ImageFetch fetch;
-            fetch.result = ImageFetch::Result::body;
-            fetch.statusCode = 200;
-            fetch.body = out.getMemoryBlock();
-            return fetch;
-        };
+        return [] (const juce::String&) { return test::redLogoFetch(); };
     }
 
     struct PaintingWithImages : public Painting

@@ -341,7 +341,7 @@ TEST_F (TimerPass, AWindowShownAgainButNotYetShowingKeepsTheUserThere)
     clock.advance (500);
     pass();
     EXPECT_EQ (e().windowStart, clock.nowMs());
-    EXPECT_FALSE (c().windowShowPending);
+    EXPECT_NE (c().windowRequest, MainComponent::WindowRequest::shown);
 
     screen.frame.setVisible (false);
     clock.advance (500);
@@ -608,19 +608,11 @@ namespace
             fetcher = [this] (const juce::String&)
             {
                 ++asked;
-                ImageFetch fetch;
                 while (! answer.wait (20))
                     if (juce::Thread::currentThreadShouldExit())
-                        return fetch;
+                        return ImageFetch {};
 
-                juce::Image logo (juce::Image::RGB, 40, 20, true);
-                logo.clear (logo.getBounds(), juce::Colours::red);
-                juce::MemoryOutputStream out;
-                juce::PNGImageFormat().writeImageToStream (logo, out);
-                fetch.result = ImageFetch::Result::body;
-                fetch.statusCode = 200;
-                fetch.body = out.getMemoryBlock();
-                return fetch;
+                return test::redLogoFetch();
             };
             TimerPass::SetUp();
         }

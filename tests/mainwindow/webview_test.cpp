@@ -117,14 +117,7 @@ namespace
     }
 
     /** The id of this process's web view thread; 0 when there is none. */
-    int webViewThread()
-    {
-        std::error_code error;
-        for (const auto& task : std::filesystem::directory_iterator ("/proc/self/task", error))
-            if (firstLineOf (task.path() / "comm") == "Webview")
-                return std::stoi (task.path().filename().string());
-        return 0;
-    }
+    int webViewThread() { return test::threadNamed ("Webview"); }
 
     /** The CPU time a thread of this process has had, in milliseconds. */
     double cpuMsOf (int thread)

@@ -247,12 +247,9 @@ void WholeJob::TearDown()
         webApi->waitForExit (10000);
     }
 
+    // program.log and webapi.log are already there: the programs' output is mirrored into them as it comes.
     if (failed || HasFailure())
     {
-        if (app != nullptr)
-            std::ofstream (file ("program.log")) << app->output();
-        if (webApi != nullptr)
-            std::ofstream (file ("webapi.log")) << webApi->output();
         std::printf ("The run's files, output and screenshot: %s\n", folder.c_str());
     }
     else

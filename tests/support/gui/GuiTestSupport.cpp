@@ -1,5 +1,7 @@
 #include "GuiTestSupport.h"
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace juce
@@ -11,6 +13,19 @@ namespace juce
 
 namespace olvo::test
 {
+
+int threadNamed (const std::string& name)
+{
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator ("/proc/self/task", error))
+    {
+        std::ifstream comm (task.path() / "comm");
+        std::string line;
+        if (std::getline (comm, line) && line == name)
+            return std::stoi (task.path().filename().string());
+    }
+    return 0;
+}
 
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
 {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace olvo::test
@@ -25,6 +26,9 @@ bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 5000);
 
 /** Runs the message loop for the given time. */
 void pumpFor (int ms);
+
+/** The id of this process's thread of that name (its /proc comm); 0 when there is none. */
+int threadNamed (const std::string& name);
 
 /** The component as it paints itself (children included), at scale 1. */
 juce::Image snapshot (juce::Component& component);
