@@ -225,6 +225,7 @@ public:
     hid_device* open (unsigned short vendor, unsigned short product, const wchar_t* serialNumber);
     void close (hid_device* dev);
     bool knows (const hid_device* dev) const        { return handles.count (const_cast<hid_device*> (dev)) != 0; }
+    int openHandleCount() const                     { return (int) handles.size(); }
     bool isLive (const hid_device* dev) const       { return isPresent() && dev->generation == generation; }
     int setNonBlocking (hid_device* dev, int nonBlock);
     bool isNonBlocking (const hid_device* dev) const    { return dev->nonBlocking; }

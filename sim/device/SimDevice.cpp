@@ -15,6 +15,7 @@ void SimDevice::plug()                                          { LockedDevice()
 void SimDevice::unplug()                                        { LockedDevice()->unplug(); }
 bool SimDevice::isPlugged()                                     { return LockedDevice()->isPlugged(); }
 bool SimDevice::isPresent()                                     { return LockedDevice()->isPresent(); }
+int SimDevice::openHandleCount()                                { return LockedDevice()->openHandleCount(); }
 void SimDevice::unplugAfterCommands (int n)                     { LockedDevice()->unplugAfterCommands (n); }
 void SimDevice::unplugAfterBlock (int block)                    { LockedDevice()->unplugAfterBlock (block); }
 void SimDevice::unplugOnCommand (uint8_t code)                  { LockedDevice()->unplugOnCommand (code); }

@@ -102,6 +102,9 @@ public:
     /** True while the device can be opened: attached and not in the middle of a restart. */
     static bool isPresent();
 
+    /** How many handles the host holds open (hid_open or hid_open_path, not yet hid_close). */
+    static int openHandleCount();
+
     /** Unplugs the device right after the n-th further feature-report command has been handled (0 = off). */
     static void unplugAfterCommands (int n);
 
