@@ -95,8 +95,8 @@ TEST_F (ApplicationTest, WithATrayHostItStartsHiddenAsAMenuBarProcessWithItsIcon
 
     auto& window = start();
     EXPECT_FALSE (window.isVisible());
-    test::pumpFor (300);
-    EXPECT_FALSE (test::isMappedOnDisplay (window.getWindowHandle())) << "hidden as the X server sees it";
+    EXPECT_TRUE (test::pumpUntil ([&] { return ! test::isMappedOnDisplay (window.getWindowHandle()); }))
+        << "hidden as the X server sees it";
     EXPECT_EQ (platform::currentProcessType(), platform::ProcessType::uiElement);
     ASSERT_NE (window.taskbarIcon, nullptr);
     EXPECT_EQ (window.taskbarIcon->getWidth(), 22);

@@ -233,8 +233,8 @@ TEST_F (MainComponentTest, TeardownClosesTheInformationWindowAndThePopupsBeforeT
     EXPECT_EQ (dialog.getComponent(), nullptr);
     EXPECT_EQ (info.getComponent(), nullptr);
     EXPECT_EQ (popup.getComponent(), nullptr);
-    test::pumpFor (50);   // the modal manager lets go of the deleted dialog
-    EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0);
+    // The modal manager lets go of the deleted dialog on a later message.
+    EXPECT_TRUE (test::pumpUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }));
 }
 
 TEST_F (MainComponentTest, WiderThan800TheListsGetTwoPixelOutlines)

@@ -95,7 +95,7 @@ namespace
         // A JUCE menu ignores a release that comes right after it opened (it takes it for the opening click).
         const auto x = std::to_string (width / 2), y = std::to_string ((int) (height * itemCentre));
         XSession::run ({ "xdotool", "mousemove", "--window", menu, x, y });
-        for (int click = 0; click < 3; ++click)
+        for (int click = 0; click < 10; ++click)
         {
             XSession::sleepMs (500);
             XSession::run ({ "xdotool", "mousemove", "--window", menu, x, y, "click", "1" });
