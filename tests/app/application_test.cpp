@@ -129,7 +129,7 @@ TEST_F (ApplicationTest, CloseHidesAndShowBringsBackTheSameWindow)
     auto& window = start();
     auto& icon = *window.taskbarIcon;
     auto* content = window.getContentComponent();
-    ASSERT_TRUE (test::pumpUntil ([] { return menuBarIconInTray; }, 5000)) << "the tray took the icon";
+    ASSERT_TRUE (test::pumpUntil ([] { return menuBarIconInTray; }, 30000)) << "the tray took the icon";
 
     icon.menuItemChosen (DemoTaskbarComponent::showItem);
     EXPECT_TRUE (window.isVisible());
@@ -163,7 +163,7 @@ TEST_F (ApplicationTest, ATrayThatNeverTakesTheIconLeavesTheWindowShownNotLocked
     auto& window = start();
     EXPECT_FALSE (window.isVisible()) << "hidden while the tray may still take the icon";
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return window.isVisible(); }, 10000)) << "the window never showed";
+    ASSERT_TRUE (test::pumpUntil ([&] { return window.isVisible(); }, 30000)) << "the window never showed";
     EXPECT_FALSE (menuBarIconInTray);
     ASSERT_NE (window.taskbarIcon, nullptr);
     EXPECT_FALSE (window.taskbarIcon->isOnDesktop()) << "no stray icon window left to the window manager";
@@ -212,7 +212,7 @@ TEST_F (ApplicationTest, AResizeOutOfShapeIsBroughtBackToTheAspectRatioWithinThe
                    && window.getWidth() >= 300 && window.getWidth() <= 2400
                    && window.getHeight() >= 200 && window.getHeight() <= 1600;
         };
-        EXPECT_TRUE (test::pumpUntil (inShape, 3000)) << row.w << "x" << row.h << " became "
+        EXPECT_TRUE (test::pumpUntil (inShape, 30000)) << row.w << "x" << row.h << " became "
                                                       << window.getWidth() << "x" << window.getHeight();
     }
 }

@@ -118,7 +118,7 @@ TEST_F (DeviceToWire, RequestsCarryTheDevicesOwnDataInTheirOrderAndTypes)
 
     startEngine (server.url());
     SimDevice::plug();
-    ASSERT_TRUE (test::waitUntil ([this] { return server.requests().size() >= 2; }, 60000));
+    ASSERT_TRUE (test::waitUntil ([this] { return server.requests().size() >= 2; }));
     stopEngine();
 
     const auto requests = server.requests();
@@ -209,7 +209,7 @@ TEST_F (DeviceToWire, SlotNamesWithControlCharactersStillMakeStrictJson)
     server.setScenario (scenario);
     startEngine (server.url());
     SimDevice::plug();
-    ASSERT_TRUE (test::waitUntil ([this] { return ! server.requests().empty(); }, 60000));
+    ASSERT_TRUE (test::waitUntil ([this] { return ! server.requests().empty(); }));
     stopEngine();
 
     const auto request = server.requests()[0];

@@ -189,7 +189,7 @@ TEST_F (FirmwareEndToEnd, OnePollBringsSlotsFirmwareSettingsAndRegimen)
     WindowReader reader (*engine);
 
     SimDevice::plug();
-    ASSERT_TRUE (test::waitUntil ([this] { return finished(); }, 60000));
+    ASSERT_TRUE (test::waitUntil ([this] { return finished(); }));
     reader.stop();
 
     expectDeviceHasWhatTheServerAsked();
@@ -210,21 +210,21 @@ TEST_F (FirmwareEndToEnd, DevicePulledOutDuringTheFirmwareComesBackAndCompletes)
     // device pulls itself out, since the boot loader's stay is too short for a test thread to be sure to see it.
     SimDevice::unplugAfterBlock (firmwareFirstBlock + 4);
     SimDevice::plug();
-    ASSERT_TRUE (test::waitUntil ([] { return ! SimDevice::isPlugged(); }, 60000));
+    ASSERT_TRUE (test::waitUntil ([] { return ! SimDevice::isPlugged(); }));
 
     const int written = test::blocksHolding (firmwareFirstBlock, newFirmwareImage());
     EXPECT_EQ (written, 5) << "pulled out in the middle of the image";
 
     // The worker writes its own descriptor before it clears deviceOpen and not again until a device returns, so it
     // may be looked at here.
-    ASSERT_TRUE (test::waitUntil ([this] { return ! engine->deviceOpen; }, 60000));
+    ASSERT_TRUE (test::waitUntil ([this] { return ! engine->deviceOpen; }));
     EXPECT_TRUE (engine->firmwareUpdate.isVoid()) << "the update belonged to the device that went";
     EXPECT_EQ (engine->firmwareFailureCount, 0);
 
     // It comes back on its boot loader, reporting no firmware: the server offers the image again.
     SimDevice::plug();
     EXPECT_TRUE (SimDevice::inBootLoader());
-    ASSERT_TRUE (test::waitUntil ([this] { return finished(); }, 60000));
+    ASSERT_TRUE (test::waitUntil ([this] { return finished(); }));
     reader.stop();
 
     expectDeviceHasWhatTheServerAsked();

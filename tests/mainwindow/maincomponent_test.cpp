@@ -344,7 +344,7 @@ TEST_F (MainComponentTest, WithTheWorkerAndTimerRunningTheWindowFollowsADeviceTh
 
     EXPECT_TRUE (test::pumpUntil ([&] { return c->netDisplay.statusLabel.getText() == "Up to Date"; }, 60000))
         << c->netDisplay.statusLabel.getText();
-    EXPECT_TRUE (test::pumpUntil ([&] { return c->batteryDisplay.levelText().isNotEmpty(); }, 10000));
+    EXPECT_TRUE (test::pumpUntil ([&] { return c->batteryDisplay.levelText().isNotEmpty(); }, 30000));
 
     c.reset();
     server.stop();

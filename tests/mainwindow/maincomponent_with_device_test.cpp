@@ -89,7 +89,7 @@ TEST (MainComponentWithDevice, MirrorsTheDeviceAndServerSendsTheUsersChoicesAndF
 
     // The device is plugged in: the window shows.
     plugReadyDevice (scenario);
-    EXPECT_TRUE (test::pumpUntil ([&] { return screen->frame.isVisible() && c.windowShown; }, 10000));
+    EXPECT_TRUE (test::pumpUntil ([&] { return screen->frame.isVisible() && c.windowShown; }, 30000));
 
     // Up to date, with the server's programs, packages and regimen.
     ASSERT_TRUE (test::pumpUntil ([&] { return c.netDisplay.statusLabel.getText() == "Up to Date"
@@ -107,19 +107,19 @@ TEST (MainComponentWithDevice, MirrorsTheDeviceAndServerSendsTheUsersChoicesAndF
 
     // The next phase is offered; the user advances, the server hears it and the window shows the new phase.
     OlvoPopup* popup = nullptr;
-    ASSERT_TRUE (test::pumpUntil ([&] { return (popup = openNextPhasePopup()) != nullptr; }, 10000));
+    ASSERT_TRUE (test::pumpUntil ([&] { return (popup = openNextPhasePopup()) != nullptr; }, 30000));
     EXPECT_EQ (popup->actionButton.getButtonText(), "ADVANCE");
     popup->actionButton.triggerClick();
     const auto uid = [&] { return server.lastRequest() ? server.lastRequest()->json["UID"].toString() : juce::String(); };
     EXPECT_TRUE (test::pumpUntil ([&] { auto d = server.device (uid()); return d && d->lastAdvancementDelay == "0"
-                                                                               && d->currentPhase == 2; }, 20000));
+                                                                               && d->currentPhase == 2; }, 60000));
     EXPECT_TRUE (test::pumpUntil ([&] { return c.phaseText == "Phase 2 of 3" && c.phaseNameText == "Building up"; },
-                                  20000))
+                                  60000))
         << c.phaseText << " / " << c.phaseNameText;
 
     // The server welcomes the new phase with a popup, which stays open for now.
     EXPECT_TRUE (test::pumpUntil ([&] { return openDialog ("OlvoAssistant - Configuration Updated") != nullptr; },
-                                  20000));
+                                  60000));
 
     // A brightness change with SAVE reaches the device's settings record (group 0's level, byte 17).
     const int wanted = sim::SimDevice::settings()[17] == 8 ? 7 : 8;
@@ -130,19 +130,19 @@ TEST (MainComponentWithDevice, MirrorsTheDeviceAndServerSendsTheUsersChoicesAndF
         c.sliderValueChanged (&c.levelSliders[0]);
         return c.thread->levelChanged[0].load();
     }, 30000));
-    EXPECT_TRUE (test::pumpUntil ([&] { return c.saveButton.isVisible(); }, 2000));
+    EXPECT_TRUE (test::pumpUntil ([&] { return c.saveButton.isVisible(); }, 30000));
     c.buttonClicked (&c.saveButton);
-    EXPECT_TRUE (test::pumpUntil ([&] { return sim::SimDevice::settings()[17] == wanted; }, 20000))
+    EXPECT_TRUE (test::pumpUntil ([&] { return sim::SimDevice::settings()[17] == wanted; }, 60000))
         << (int) sim::SimDevice::settings()[17];
 
     // The information window shows the device.
     c.buttonClicked (&c.infoButton);
-    EXPECT_TRUE (test::pumpUntil ([&] { return openDialog ("OlvoAssistant - Information") != nullptr; }, 5000));
+    EXPECT_TRUE (test::pumpUntil ([&] { return openDialog ("OlvoAssistant - Information") != nullptr; }, 30000));
     EXPECT_EQ (c.openInfoWindows.size(), 1);
 
     // The device goes: the window hides, and the popup and the information window close with it.
     sim::SimDevice::unplug();
-    EXPECT_TRUE (test::pumpUntil ([&] { return ! c.windowShown; }, 10000));
+    EXPECT_TRUE (test::pumpUntil ([&] { return ! c.windowShown; }, 30000));
     EXPECT_FALSE (screen->frame.isVisible());
     EXPECT_EQ (c.netDisplay.statusLabel.getText(), "No Device");
     EXPECT_EQ (c.programButtonText[0], "");

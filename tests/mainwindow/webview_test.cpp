@@ -205,7 +205,7 @@ TEST (WebViewComponent, ItsThreadSleepsWhileNothingHappens)
     window.setVisible (true);
 
     int thread = 0;
-    ASSERT_TRUE (test::pumpUntil ([&] { return (thread = webViewThread()) != 0; }, 10000)) << "no web view thread";
+    ASSERT_TRUE (test::pumpUntil ([&] { return (thread = webViewThread()) != 0; }, 30000)) << "no web view thread";
     view.load ("about:blank");
     test::pumpFor (2000);   // the page loaded, its events handled
 
@@ -227,7 +227,7 @@ static const char* const gone = "the web view is gone";
 static pid_t settledHelper()
 {
     pid_t helper = 0;
-    if (! test::pumpUntil ([&] { return webViewThread() != 0 && (helper = webViewHelper()) != 0; }, 10000))
+    if (! test::pumpUntil ([&] { return webViewThread() != 0 && (helper = webViewHelper()) != 0; }, 30000))
         return std::puts ("no web view thread or helper"), 0;
     test::pumpFor (1000);
     return helper;
@@ -247,7 +247,7 @@ static test::ChildRoutine helperKilled ("web-view-helper-killed", []
         return 1;
 
     kill (helper, SIGKILL);
-    if (! test::pumpUntil ([] { return webViewThread() == 0; }, 10000))
+    if (! test::pumpUntil ([] { return webViewThread() == 0; }, 30000))
         return std::puts ("the web view's thread runs on without its helper"), 2;
 
     view->load ("http://127.0.0.1:9/");   // nobody to send it to: no SIGPIPE
@@ -297,7 +297,7 @@ TEST (WebViewComponent, GoesPromptlyWhateverBecameOfItsHelper)
 
     for (const auto& row : table)
     {
-        const auto result = test::runChild (row.routine, 60000);
+        const auto result = test::runChild (row.routine);
         EXPECT_TRUE (result.finished) << row.helper << ": hangs\n" << result.output;
         EXPECT_EQ (result.exitCode, 0) << row.helper << "\n" << result.output;
         EXPECT_TRUE (result.output.contains (gone)) << row.helper << "\n" << result.output;

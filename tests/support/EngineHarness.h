@@ -14,8 +14,9 @@
 namespace olvo::test
 {
 
-/** Waits (real time, bounded) until the condition holds; false when it never did. */
-bool waitUntil (const std::function<bool()>& condition, int realTimeoutMs = 20000);
+/** Waits (real time, bounded) until the condition holds; false when it never did. The bound is a guard against a
+    hang, far above what the worker needs on a slow or loaded machine under the sanitizers. */
+bool waitUntil (const std::function<bool()>& condition, int realTimeoutMs = 120000);
 
 /** The property names of a JSON object in their order (empty for anything else). */
 juce::StringArray keysOf (const juce::var& object);

@@ -277,7 +277,7 @@ void WholeJob::startWebApi (const std::string& scenarioJson, const std::vector<s
 
     webApi = std::make_unique<Process> (command);
     webApi->mirrorTo (file ("webapi.log"));
-    ASSERT_TRUE (webApi->waitForOutput ("listening on", 10000)) << webApi->output();
+    ASSERT_TRUE (webApi->waitForOutput ("listening on", 60000)) << webApi->output();
     const auto listening = webApi->output();
     const auto start = listening.find ("http://");
     url = listening.substr (start, listening.find_first_of (" \n", start) - start);
@@ -323,7 +323,7 @@ void WholeJob::startProgram (const std::string& deviceScenario)
         }
         return false;
     };
-    if (XSession::waitFor (docked, 20000))
+    if (XSession::waitFor (docked, 60000))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "no icon docked (another OlvoAssistant on this machine?)\n"
                                          << app->output();

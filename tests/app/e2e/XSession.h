@@ -98,9 +98,10 @@ public:
     /** The ids of the visible windows xdotool finds for a search (e.g. {"--name", "^OlvoAssistant$"}). */
     static std::vector<std::string> visibleWindows (const std::vector<std::string>& search);
 
-    /** Waits (polling) until the condition holds; false when it never did within the time. */
+    /** Waits (polling) until the condition holds; false when it never did within the time. Where nothing else is
+        said, the time is a guard against a hang, far above what a slow or loaded machine needs. */
     template <typename Condition>
-    static bool waitFor (Condition condition, int timeoutMs = 10000)
+    static bool waitFor (Condition condition, int timeoutMs = 60000)
     {
         for (int waited = 0; ; waited += 50)
         {

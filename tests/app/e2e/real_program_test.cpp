@@ -237,7 +237,7 @@ TEST (RealProgram, TheWindowShowsWhenTheDeviceArrivesAndHidesWithItsPopupsWhenTh
         "phase_total": 3, "current_phase_duration_total": 7, "current_phase_remaining": 2, "ready_to_advance": true,
         "force_update": false, "advancement_message": "Week one is done.", "delay_options": { "7": "1 week" } } })");
     Process webApi ({ webApiProgram, "--scenario", serverScenario, "--max-seconds", "240" });
-    ASSERT_TRUE (webApi.waitForOutput ("listening on", 10000)) << webApi.output();
+    ASSERT_TRUE (webApi.waitForOutput ("listening on", 60000)) << webApi.output();
     const auto listening = webApi.output();
     const auto urlStart = listening.find ("http://");
     const auto url = listening.substr (urlStart, listening.find_first_of (" \n", urlStart) - urlStart);
@@ -256,12 +256,12 @@ TEST (RealProgram, TheWindowShowsWhenTheDeviceArrivesAndHidesWithItsPopupsWhenTh
     const FailureRecord record ({ { "program", app.get() }, { "webapi", &webApi } });
     const auto popups = [] { return XSession::visibleWindows ({ "--name", "^OlvoAssistant - Update Available$" }); };
 
-    ASSERT_TRUE (XSession::waitFor ([] { return ! dockedIcon().empty(); }, 20000)) << app->output();
+    ASSERT_TRUE (XSession::waitFor ([] { return ! dockedIcon().empty(); }, 60000)) << app->output();
     EXPECT_TRUE (mainWindows().empty()) << "no device yet: the window stays hidden";
 
-    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
         << "the device arrived, the window did not show\n" << app->output();
-    EXPECT_TRUE (XSession::waitFor ([&] { return popups().size() == 1; }, 20000))
+    EXPECT_TRUE (XSession::waitFor ([&] { return popups().size() == 1; }, 60000))
         << "no next-phase popup\n" << webApi.output();
 
     // Closed, not only hidden with the window: its X window is gone.
@@ -269,7 +269,7 @@ TEST (RealProgram, TheWindowShowsWhenTheDeviceArrivesAndHidesWithItsPopupsWhenTh
     {
         return ! XSession::run ({ "xdotool", "search", "--name", "^OlvoAssistant - Update Available$" }).empty();
     };
-    EXPECT_TRUE (XSession::waitFor ([&] { return mainWindows().empty() && ! popupExists(); }, 40000))
+    EXPECT_TRUE (XSession::waitFor ([&] { return mainWindows().empty() && ! popupExists(); }, 60000))
         << "the device went, the window or its popup stayed";
     EXPECT_TRUE (app->isRunning()) << "it waits for the device, in the tray";
 
@@ -290,7 +290,7 @@ TEST (RealProgram, WithATrayHostItStartsHiddenShowsFromItsMenuHidesOnCloseAndQui
     auto app = startProgram();
     const FailureRecord record ({ { "program", app.get() } });
     std::string icon;
-    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
+    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 60000))
         << "no icon docked\n" << app->output();
     EXPECT_TRUE (mainWindows().empty()) << "the window stays hidden at start";
 
@@ -335,7 +335,7 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
 
     auto app = startProgram();
     const FailureRecord record ({ { "program", app.get() } });
-    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
         << "the window did not show\n" << app->output();
     XSession::sleepMs (1500);   // the icon would have been docked by now
     EXPECT_EQ (iconWindow(), "");
@@ -356,11 +356,11 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     EXPECT_TRUE (XSession::waitFor (iconic)) << XSession::run ({ "xprop", "-id", window });
 
     folder.write ("plugged", "");
-    EXPECT_TRUE (XSession::waitFor (restored, 20000)) << "the device arrived, the window stayed minimised\n"
+    EXPECT_TRUE (XSession::waitFor (restored, 60000)) << "the device arrived, the window stayed minimised\n"
                                                        << XSession::run ({ "xprop", "-id", window });
 
     std::filesystem::remove (plugFile);
-    EXPECT_TRUE (XSession::waitFor (iconic, 20000)) << "the device went: minimised, not hidden\n"
+    EXPECT_TRUE (XSession::waitFor (iconic, 60000)) << "the device went: minimised, not hidden\n"
                                                      << XSession::run ({ "xprop", "-id", window });
     char listed[32];
     std::snprintf (listed, sizeof (listed), "0x%08lx", std::stoul (window));   // as wmctrl names windows
@@ -368,7 +368,7 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     EXPECT_NE (windowList.find (listed), std::string::npos) << listed << " not in the window list:\n" << windowList;
 
     folder.write ("plugged", "");
-    EXPECT_TRUE (XSession::waitFor (restored, 20000)) << "the device came back, the window did not";
+    EXPECT_TRUE (XSession::waitFor (restored, 60000)) << "the device came back, the window did not";
     EXPECT_TRUE (app->isRunning());
 
     // An interrupt quits normally: the window (and with it the worker) is deleted before JUCE goes.
@@ -389,7 +389,7 @@ TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
     auto app = std::make_unique<Process> (std::vector<std::string> { "setsid", program });
     const FailureRecord record ({ { "program", app.get() } });
     ASSERT_TRUE (app->started());
-    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
         << "the window did not show\n" << app->output();
 
     std::vector<std::string> helpers;
@@ -452,7 +452,7 @@ TEST (RealProgram, AfterItsWebViewsHelperIsKilledItsWebViewThreadEndsAndItStillQ
 
     auto app = startProgram();
     const FailureRecord record ({ { "program", app.get() } });
-    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
         << "the window did not show\n" << app->output();
 
     std::vector<std::string> helpers;
@@ -479,7 +479,7 @@ TEST (RealProgram, ASecondLaunchExitsPromptlyWhileTheFirstKeepsRunning)
     ASSERT_EQ (session.failure(), "") << session.failure();
 
     auto first = startProgram();
-    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 20000))
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
         << "the first did not show its window (another OlvoAssistant running on this machine?)\n"
         << first->output();
 

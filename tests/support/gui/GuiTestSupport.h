@@ -21,8 +21,9 @@ namespace olvo::test
 // JUCE program: X error handlers, the web view's helper re-runs this executable). Tests run under an X server
 // (scripts/test starts one); the message loop runs only when a test pumps it.
 
-/** Runs the message loop until the condition holds; false when it did not within the time. */
-bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 5000);
+/** Runs the message loop until the condition holds; false when it did not within the time. The time is a guard
+    against a hang, far above what any condition needs on a slow or loaded machine under the sanitizers. */
+bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 30000);
 
 /** Runs the message loop for the given time. */
 void pumpFor (int ms);
@@ -138,7 +139,7 @@ struct ChildResult
     juce::String output;
 };
 
-ChildResult runChild (const char* name, int timeoutMs = 30000);
+ChildResult runChild (const char* name, int timeoutMs = 120000);
 
 /** Called by the test main for --olvo-test-child <name>: runs the routine, returns its result (127 when unknown). */
 int runChildRoutine (const char* name);
