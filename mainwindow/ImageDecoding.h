@@ -36,8 +36,8 @@ ImageHeader readImageHeader (const void* data, size_t size);
     with errors caught (JUCE's own loaders, built against the system's libraries, crash on corrupt files, and its GIF
     reader reads outside its buffer on every file). PNG comes out in sRGB (the file's gAMA applied, a file without
     one taken as sRGB), CMYK and YCCK JPEGs as RGB. A file cut short keeps what was decoded, the rest transparent (a
-    JPEG's rest grey); a PNG that is corrupt rather than short is refused. Data that is not an image, or whose size
-    cannot be read, gives a null image. Any thread. */
+    JPEG's rest as libjpeg fills it); a PNG that is corrupt rather than short is refused. Data that is not an image,
+    or whose size cannot be read, gives a null image. Any thread. */
 juce::Image decodeImageWithinLimits (const void* data, size_t size, const ImageLimits& limits = {});
 
 } // namespace olvo

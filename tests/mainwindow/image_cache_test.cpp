@@ -357,7 +357,10 @@ namespace
                 const auto c = source.getPixelAt (x, y);
                 const int r = c.getRed(), g = c.getGreen(), b = c.getBlue();
                 const int k = 255 - std::max ({ r, g, b });
-                auto ink = [k] (int channel) { return k == 255 ? 0 : (255 * (255 - channel - k) + (255 - k) / 2) / (255 - k); };
+                auto ink = [k] (int channel)
+                {
+                    return k == 255 ? 0 : (255 * (255 - channel - k) + (255 - k) / 2) / (255 - k);
+                };
                 const int inks[] { ink (r), ink (g), ink (b), k };
                 for (int i = 0; i < 4; ++i)
                     row[(size_t) (4 * x + i)] = (JSAMPLE) (adobe ? 255 - inks[i] : inks[i]);
@@ -389,7 +392,8 @@ TEST (ImageDecoding, SixteenBitPngsDecodeAlikeInterlacedOrNotAndLikeTheirEightBi
     }
 
     // A file without gAMA is sRGB, as browsers and ImageMagick show it; one with gAMA 1.0 (linear) is brightened.
-    EXPECT_LE (largestDifference (decode (testImage ("png16-rgb-untagged.png")), decode (testImage ("png8-rgb.png"))), 1);
+    const auto untagged = decode (testImage ("png16-rgb-untagged.png"));
+    EXPECT_LE (largestDifference (untagged, decode (testImage ("png8-rgb.png"))), 1);
     const auto linear = decode (testImage ("png16-grey-linear.png"));
     EXPECT_TRUE (test::near (linear.getPixelAt (3, 3), juce::Colour::greyLevel (186.0f / 255.0f), 1))
         << linear.getPixelAt (3, 3).toDisplayString (true);
@@ -428,7 +432,8 @@ TEST (ImageDecoding, GifsDecodeToTheirSourceInterlacedOrTransparent)
             const auto expected = source.getPixelAt (x, y);
             const auto isClear = expected == source.getPixelAt (0, 0);
             clear += isClear;
-            wrong += isClear ? transparent.getPixelAt (x, y).getAlpha() != 0 : transparent.getPixelAt (x, y) != expected;
+            const auto pixel = transparent.getPixelAt (x, y);
+            wrong += isClear ? pixel.getAlpha() != 0 : pixel != expected;
         }
     EXPECT_EQ (wrong, 0);
     EXPECT_GT (clear, 0);
