@@ -22,3 +22,9 @@ target_include_directories (olvo_hidapi_headers INTERFACE ${HIDAPI_INCLUDE_DIRS}
 if (OLVO_BUILD_GUI)
     pkg_check_modules (X11 REQUIRED IMPORTED_TARGET x11 xcb)
 endif()
+
+# Images named by URL are decoded with libpng, libjpeg and giflib, called directly (the main window; the image fuzzer
+# in the fuzzers' tree, which has no GUI).
+if (OLVO_BUILD_GUI OR OLVO_BUILD_FUZZERS)
+    pkg_check_modules (IMAGE_CODECS REQUIRED IMPORTED_TARGET libpng16 libjpeg libgif)
+endif()

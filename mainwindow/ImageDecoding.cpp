@@ -3,8 +3,10 @@
 
 #include "ImageDecoding.h"
 
+#include <gif_lib.h>
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -64,40 +66,129 @@ namespace
         }
     }
 
-    juce::Image decodePng (const Cursor& c, const ImageHeader& header)
+    /** One decompression with libpng's full reader (its simplified reader scrambles interlaced images of 16 bits per
+        channel). libpng reports an error by calling error(), which must not return: it jumps back to the function
+        that called it, so those functions hold only plain values. */
+    struct PngDecoder
     {
-        png_image png;
-        std::memset (&png, 0, sizeof (png));
-        png.version = PNG_IMAGE_VERSION;
+        png_structp png = nullptr;
+        png_infop info = nullptr;
+        Cursor input;
+        bool ranOut = false;   ///< the data ended before the image did
+        bool anyRowRead = false;
+        int passes = 1;
 
-        // libpng's simplified reader catches its own errors, reports them as a false result and frees the image.
-        if (! png_image_begin_read_from_memory (&png, c.data, c.size))
-            return {};
-
-        if ((int) png.width != header.width || (int) png.height != header.height)
+        explicit PngDecoder (const Cursor& c) : input (c)
         {
-            png_image_free (&png);
-            return {};
+            png = png_create_read_struct (PNG_LIBPNG_VER_STRING, nullptr, error, warning);
+            if (png != nullptr)
+                info = png_create_info_struct (png);
         }
 
-        png.format = PNG_FORMAT_BGRA;
-        const auto stride = (size_t) PNG_IMAGE_ROW_STRIDE (png);
-        std::vector<uint8_t> pixels ((size_t) PNG_IMAGE_BUFFER_SIZE (png, stride));
+        ~PngDecoder()
+        {
+            if (png != nullptr)
+                png_destroy_read_struct (&png, info != nullptr ? &info : nullptr, nullptr);
+        }
 
-        if (! png_image_finish_read (&png, nullptr, pixels.data(), (png_int_32) stride, nullptr))
+        /** Reads the header chunks and sets the output to 8-bit BGRA (alpha not premultiplied) in sRGB. */
+        bool start (int width, int height)
+        {
+            if (info == nullptr || setjmp (png_jmpbuf (png)) != 0)
+                return false;
+
+            png_set_read_fn (png, this, read);
+
+            // The compressed data is asked for in small pieces, so that a file cut short loses only its last piece
+            // (libpng asks for a whole chunk at once otherwise, and gets nothing when the chunk is cut).
+            png_set_compression_buffer_size (png, 256);
+
+            // Only the chunks that change the pixels are read; text, profiles and the rest are skipped unparsed.
+            static const png_byte wanted[] { 'g', 'A', 'M', 'A', 0, 's', 'R', 'G', 'B', 0, 't', 'R', 'N', 'S', 0 };
+            png_set_keep_unknown_chunks (png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+            png_set_keep_unknown_chunks (png, PNG_HANDLE_CHUNK_AS_DEFAULT, wanted, 3);
+
+            png_read_info (png, info);
+            if ((int) png_get_image_width (png, info) != width || (int) png_get_image_height (png, info) != height)
+                return false;
+
+            // Palettes, low-bit grey and tRNS become 8-bit RGBA; the file's gAMA is applied on the way to sRGB, and
+            // a file without one is taken as sRGB already, as browsers do.
+            png_set_expand (png);
+            png_set_scale_16 (png);
+            png_set_gray_to_rgb (png);
+            png_set_bgr (png);
+            png_set_add_alpha (png, 0xff, PNG_FILLER_AFTER);
+            png_set_alpha_mode (png, PNG_ALPHA_PNG, PNG_DEFAULT_sRGB);
+            passes = png_set_interlace_handling (png);
+            png_read_update_info (png, info);
+
+            return png_get_rowbytes (png, info) == (size_t) width * 4;
+        }
+
+        /** Decodes every pass into the rows; a row that a later pass fills keeps what the earlier passes gave it. */
+        bool readRows (const juce::Image::BitmapData& bitmap)
+        {
+            if (setjmp (png_jmpbuf (png)) != 0)
+                return false;
+
+            for (int pass = 0; pass < passes; ++pass)
+            {
+                for (int y = 0; y < bitmap.height; ++y)
+                {
+                    png_read_row (png, bitmap.getLinePointer (y), nullptr);
+                    anyRowRead = true;
+                }
+            }
+            return true;
+        }
+
+        static void error (png_structp p, png_const_charp) { png_longjmp (p, 1); }
+        static void warning (png_structp, png_const_charp) {}
+
+        static void read (png_structp p, png_bytep out, size_t n)
+        {
+            auto& self = *static_cast<PngDecoder*> (png_get_io_ptr (p));
+            if (! self.input.has (n))
+            {
+                self.ranOut = true;
+                png_error (p, "cut short");
+            }
+            std::memcpy (out, self.input.data + self.input.pos, n);
+            self.input.pos += n;
+        }
+
+        JUCE_DECLARE_NON_COPYABLE (PngDecoder)
+    };
+
+    juce::Image decodePng (const Cursor& c, const ImageHeader& header)
+    {
+        PngDecoder decoder (c);
+        if (! decoder.start (header.width, header.height))
             return {};
 
-        juce::Image image (juce::Image::ARGB, (int) png.width, (int) png.height, false);
-        const juce::Image::BitmapData bitmap (image, juce::Image::BitmapData::writeOnly);
-
-        for (int y = 0; y < image.getHeight(); ++y)
+        // Rows the data never reaches stay transparent.
+        juce::Image image (juce::Image::ARGB, header.width, header.height, true);
         {
-            const auto* in = pixels.data() + (size_t) y * stride;
-            for (int x = 0; x < image.getWidth(); ++x, in += 4)
+            const juce::Image::BitmapData bitmap (image, juce::Image::BitmapData::readWrite);
+            if (bitmap.pixelStride != 4)
+                return {};
+
+            // A file cut short keeps what was decoded; a corrupt one (a bad checksum, broken compressed data) is
+            // refused.
+            if (! decoder.readRows (bitmap) && ! (decoder.ranOut && decoder.anyRowRead))
+                return {};
+
+            for (int y = 0; y < bitmap.height; ++y)
             {
-                juce::PixelARGB pixel (in[3], in[2], in[1], in[0]);
-                pixel.premultiply();
-                *reinterpret_cast<juce::PixelARGB*> (bitmap.getPixelPointer (x, y)) = pixel;
+                auto* line = bitmap.getLinePointer (y);
+                for (int x = 0; x < bitmap.width; ++x)
+                {
+                    auto* in = line + 4 * x;
+                    juce::PixelARGB pixel (in[3], in[2], in[1], in[0]);
+                    pixel.premultiply();
+                    *reinterpret_cast<juce::PixelARGB*> (in) = pixel;
+                }
             }
         }
         return image;
@@ -165,6 +256,7 @@ namespace
         jpeg_decompress_struct info;
         JpegErrors errors;
         bool created = false;
+        bool cmyk = false;
 
         JpegDecoder()
         {
@@ -190,9 +282,12 @@ namespace
             created = true;
             jpeg_mem_src (&info, data, (unsigned long) size);
             jpeg_read_header (&info, TRUE);
-            info.out_color_space = JCS_RGB;
+
+            // libjpeg gives CMYK and YCCK files only as CMYK: those are turned into RGB afterwards.
+            cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+            info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
             jpeg_start_decompress (&info);
-            return info.output_components == 3;
+            return info.output_components == (cmyk ? 4 : 3);
         }
 
         bool readRows (uint8_t* pixels, size_t stride)
@@ -220,35 +315,35 @@ namespace
             || (int) decoder.info.output_width != header.width || (int) decoder.info.output_height != header.height)
             return {};
 
-        const auto stride = (size_t) header.width * 3;
+        const auto components = (size_t) decoder.info.output_components;
+        const auto stride = (size_t) header.width * components;
         std::vector<uint8_t> pixels (stride * (size_t) header.height, 0x80);
         if (! decoder.readRows (pixels.data(), stride))
             return {};
+
+        // Adobe's files (marked by their APP14 segment) store CMYK inverted, as 255 minus the ink; others store the
+        // ink itself.
+        const auto adobe = decoder.info.saw_Adobe_marker != 0;
+        auto paper = [adobe] (uint8_t value) { return adobe ? (int) value : 255 - value; };   // the share left uninked
+        auto cmykToRgb = [&paper] (const uint8_t* in)
+        {
+            const auto k = paper (in[3]);
+            auto channel = [&paper, k] (uint8_t value) { return (uint8_t) ((paper (value) * k + 127) / 255); };
+            return juce::Colour (channel (in[0]), channel (in[1]), channel (in[2]));
+        };
 
         juce::Image image (juce::Image::RGB, header.width, header.height, false);
         const juce::Image::BitmapData bitmap (image, juce::Image::BitmapData::writeOnly);
         for (int y = 0; y < header.height; ++y)
         {
             const auto* in = pixels.data() + (size_t) y * stride;
-            for (int x = 0; x < header.width; ++x, in += 3)
-                bitmap.setPixelColour (x, y, juce::Colour (in[0], in[1], in[2]));
+            for (int x = 0; x < header.width; ++x, in += components)
+                bitmap.setPixelColour (x, y, decoder.cmyk ? cmykToRgb (in) : juce::Colour (in[0], in[1], in[2]));
         }
         return image;
     }
 
     //==============================================================================
-    /** The first image of a GIF: its size, colours and where its compressed data starts. */
-    struct GifFrame
-    {
-        int width = 0, height = 0;
-        bool interlaced = false;
-        const uint8_t* palette = nullptr;
-        int paletteSize = 0;
-        int transparent = -1;
-        int minCodeSize = 0;
-        size_t dataStart = 0;
-    };
-
     /** Skips a run of sub-blocks (each a length byte and its bytes, up to a length of 0); false at the data's end. */
     bool skipSubBlocks (Cursor& c)
     {
@@ -265,24 +360,16 @@ namespace
         }
     }
 
-    bool findFirstGifFrame (Cursor c, GifFrame& frame)
+    /** The first image descriptor, found by walking the screen's palette and the extensions before it. */
+    void readGifSize (Cursor c, ImageHeader& header)
     {
         if (! c.has (13))
-            return false;
+            return;
 
         const int screenFlags = c.data[10];
         c.pos = 13;
-
-        const uint8_t* globalPalette = nullptr;
-        int globalSize = 0;
         if ((screenFlags & 0x80) != 0)
-        {
-            globalSize = 2 << (screenFlags & 7);
-            if (! c.has (3 * (size_t) globalSize))
-                return false;
-            globalPalette = c.data + c.pos;
-            c.skip (3 * (size_t) globalSize);
-        }
+            c.skip (3 * ((size_t) 2 << (screenFlags & 7)));
 
         for (;;)
         {
@@ -290,182 +377,131 @@ namespace
 
             if (block == '!')
             {
-                const int label = c.byte();
-                if (label < 0)
-                    return false;
-
-                // A graphic control extension names the transparent colour of the image after it.
-                if (label == 0xf9 && c.has (5) && c.data[c.pos] >= 4)
-                    frame.transparent = (c.data[c.pos + 1] & 1) != 0 ? c.data[c.pos + 4] : -1;
-
-                if (! skipSubBlocks (c))
-                    return false;
+                if (c.byte() < 0 || ! skipSubBlocks (c))
+                    return;
                 continue;
             }
 
-            if (block != ',' || ! c.has (10))
-                return false;   // the end, or anything else, before an image
+            if (block != ',' || ! c.has (9))
+                return;   // the end, or anything else, before an image
 
-            frame.width = c.u16le (c.pos + 4);
-            frame.height = c.u16le (c.pos + 6);
-            const int flags = c.data[c.pos + 8];
-            frame.interlaced = (flags & 0x40) != 0;
-            c.skip (9);
-
-            frame.palette = globalPalette;
-            frame.paletteSize = globalSize;
-            if ((flags & 0x80) != 0)
-            {
-                frame.paletteSize = 2 << (flags & 7);
-                if (! c.has (3 * (size_t) frame.paletteSize))
-                    return false;
-                frame.palette = c.data + c.pos;
-                c.skip (3 * (size_t) frame.paletteSize);
-            }
-
-            frame.minCodeSize = c.byte();
-            frame.dataStart = c.pos;
-            return frame.palette != nullptr && frame.minCodeSize >= 1 && frame.minCodeSize <= 11;
+            header.width = c.u16le (c.pos + 4);
+            header.height = c.u16le (c.pos + 6);
+            return;
         }
     }
 
-    /** The colour indexes of a frame's pixels, in the order they are stored, as far as the data goes. */
-    std::vector<uint8_t> decodeLzw (Cursor c, const GifFrame& frame)
+    /** Reads the first image of a GIF with giflib, row by row, into colour indexes. */
+    struct GifDecoder
     {
-        std::vector<uint8_t> bytes;
-        c.pos = frame.dataStart;
-        for (int n = c.byte(); n > 0; n = c.byte())
+        GifFileType* gif = nullptr;
+        Cursor input;
+        int transparent = -1;   ///< the colour index the graphics control extension before the image names
+
+        explicit GifDecoder (const Cursor& c) : input (c)
         {
-            const auto available = std::min ((size_t) n, c.size - c.pos);
-            bytes.insert (bytes.end(), c.data + c.pos, c.data + c.pos + available);
-            c.skip ((size_t) n);
+            int error = 0;
+            gif = DGifOpen (this, read, &error);
         }
 
-        size_t bit = 0;
-        auto readCode = [&bytes, &bit] (int bits)
+        ~GifDecoder()
         {
-            if (bit + (size_t) bits > bytes.size() * 8)
-                return -1;
-            int code = 0;
-            for (int i = 0; i < bits; ++i, ++bit)
-                code |= ((bytes[bit >> 3] >> (bit & 7)) & 1) << i;
-            return code;
-        };
-
-        constexpr int maxCodes = 4096;
-        const int clear = 1 << frame.minCodeSize, end = clear + 1;
-        std::vector<uint16_t> prefix (maxCodes);
-        std::vector<uint8_t> suffix (maxCodes), stack;
-        for (int i = 0; i < clear && i < maxCodes; ++i)
-            suffix[(size_t) i] = (uint8_t) i;
-
-        const auto count = (size_t) frame.width * (size_t) frame.height;
-        std::vector<uint8_t> indexes;
-        indexes.reserve (count);
-
-        int codeSize = frame.minCodeSize + 1, next = clear + 2, previous = -1;
-        uint8_t first = 0;
-
-        while (indexes.size() < count)
-        {
-            int code = readCode (codeSize);
-            if (code < 0 || code == end)
-                break;
-
-            if (code == clear)
-            {
-                codeSize = frame.minCodeSize + 1;
-                next = clear + 2;
-                previous = -1;
-                continue;
-            }
-
-            if (previous < 0)
-            {
-                if (code >= clear)
-                    break;   // a code before the table has any
-                indexes.push_back ((uint8_t) code);
-                first = (uint8_t) code;
-                previous = code;
-                continue;
-            }
-
-            const int incoming = code;
-            stack.clear();
-
-            if (code > next || (code == next && next >= maxCodes))
-                break;   // a code the table cannot have yet
-
-            if (code == next)
-            {
-                stack.push_back (first);
-                code = previous;
-            }
-
-            // Each entry's prefix is an earlier entry: the walk ends at a root.
-            while (code >= clear)
-            {
-                stack.push_back (suffix[(size_t) code]);
-                code = prefix[(size_t) code];
-            }
-            first = (uint8_t) code;
-            stack.push_back (first);
-
-            while (! stack.empty() && indexes.size() < count)
-            {
-                indexes.push_back (stack.back());
-                stack.pop_back();
-            }
-
-            if (next < maxCodes)
-            {
-                prefix[(size_t) next] = (uint16_t) previous;
-                suffix[(size_t) next] = first;
-                ++next;
-                if (next == (1 << codeSize) && codeSize < 12)
-                    ++codeSize;
-            }
-            previous = incoming;
+            if (gif != nullptr)
+                DGifCloseFile (gif, nullptr);
         }
-        return indexes;
-    }
 
-    juce::Image decodeGif (const Cursor& c)
+        /** Walks the records up to the first image descriptor and reads it. */
+        bool findImage()
+        {
+            if (gif == nullptr)
+                return false;
+
+            for (;;)
+            {
+                GifRecordType record;
+                if (DGifGetRecordType (gif, &record) == GIF_ERROR)
+                    return false;
+
+                if (record == IMAGE_DESC_RECORD_TYPE)
+                    return DGifGetImageDesc (gif) == GIF_OK;
+
+                if (record != EXTENSION_RECORD_TYPE)
+                    return false;   // the end before any image
+
+                int code = 0;
+                GifByteType* block = nullptr;
+                if (DGifGetExtension (gif, &code, &block) == GIF_ERROR)
+                    return false;
+
+                GraphicsControlBlock control;
+                if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr
+                    && DGifExtensionToGCB (block[0], block + 1, &control) == GIF_OK)
+                    transparent = control.TransparentColor;
+
+                while (block != nullptr)
+                    if (DGifGetExtensionNext (gif, &block) == GIF_ERROR)
+                        return false;
+            }
+        }
+
+        static int read (GifFileType* file, GifByteType* out, int n)
+        {
+            auto& c = static_cast<GifDecoder*> (file->UserData)->input;
+            const auto available = (int) std::min ((size_t) std::max (n, 0), c.size - c.pos);
+            std::memcpy (out, c.data + c.pos, (size_t) available);
+            c.pos += (size_t) available;
+            return available;
+        }
+
+        JUCE_DECLARE_NON_COPYABLE (GifDecoder)
+    };
+
+    juce::Image decodeGif (const Cursor& c, const ImageHeader& header)
     {
-        GifFrame frame;
-        if (! findFirstGifFrame (c, frame) || frame.width <= 0 || frame.height <= 0)
+        GifDecoder decoder (c);
+        if (! decoder.findImage())
             return {};
 
-        const auto indexes = decodeLzw (c, frame);
+        const auto& desc = decoder.gif->Image;
+        const auto* colours = desc.ColorMap != nullptr ? desc.ColorMap : decoder.gif->SColorMap;
+        if (desc.Width != header.width || desc.Height != header.height || colours == nullptr)
+            return {};
 
         // Rows in the order they are stored: interlaced images store every 8th row from 0, every 8th from 4, every
         // 4th from 2, then every 2nd from 1.
         std::vector<int> rows;
-        if (frame.interlaced)
+        if (desc.Interlace)
         {
             for (auto [start, step] : std::initializer_list<std::pair<int, int>> { { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } })
-                for (int y = start; y < frame.height; y += step)
+                for (int y = start; y < header.height; y += step)
                     rows.push_back (y);
         }
         else
         {
-            for (int y = 0; y < frame.height; ++y)
+            for (int y = 0; y < header.height; ++y)
                 rows.push_back (y);
         }
 
-        // Pixels the data does not reach stay transparent, as do the transparent colour and indexes past the
-        // palette.
-        juce::Image image (juce::Image::ARGB, frame.width, frame.height, true);
+        // A file cut short or broken keeps the rows decoded before: the rest, the transparent colour and indexes past
+        // the palette stay transparent.
+        juce::Image image (juce::Image::ARGB, header.width, header.height, true);
         const juce::Image::BitmapData bitmap (image, juce::Image::BitmapData::writeOnly);
-        for (size_t i = 0; i < indexes.size(); ++i)
-        {
-            const int index = indexes[i];
-            if (index == frame.transparent || index >= frame.paletteSize)
-                continue;
+        std::vector<GifPixelType> line ((size_t) header.width);
 
-            const auto* rgb = frame.palette + 3 * index;
-            bitmap.setPixelColour ((int) (i % (size_t) frame.width), rows[i / (size_t) frame.width],
-                                   juce::Colour (rgb[0], rgb[1], rgb[2]));
+        for (const auto y : rows)
+        {
+            if (DGifGetLine (decoder.gif, line.data(), header.width) == GIF_ERROR)
+                break;
+
+            for (int x = 0; x < header.width; ++x)
+            {
+                const int index = line[(size_t) x];
+                if (index == decoder.transparent || index >= colours->ColorCount)
+                    continue;
+
+                const auto& rgb = colours->Colors[index];
+                bitmap.setPixelColour (x, y, juce::Colour (rgb.Red, rgb.Green, rgb.Blue));
+            }
         }
         return image;
     }
@@ -485,16 +521,7 @@ ImageHeader readImageHeader (const void* data, size_t size)
     {
         case ImageHeader::Format::png:  readPngSize (cursor, header); break;
         case ImageHeader::Format::jpeg: readJpegSize (cursor, header); break;
-        case ImageHeader::Format::gif:
-        {
-            GifFrame frame;
-            if (findFirstGifFrame (cursor, frame))
-            {
-                header.width = frame.width;
-                header.height = frame.height;
-            }
-            break;
-        }
+        case ImageHeader::Format::gif:  readGifSize (cursor, header); break;
         case ImageHeader::Format::unknown: break;
     }
     return header;
@@ -513,7 +540,7 @@ juce::Image decodeImageWithinLimits (const void* data, size_t size, const ImageL
     {
         case ImageHeader::Format::png:  return decodePng (cursor, header);
         case ImageHeader::Format::jpeg: return decodeJpeg (cursor, header);
-        case ImageHeader::Format::gif:  return decodeGif (cursor);
+        case ImageHeader::Format::gif:  return decodeGif (cursor, header);
         case ImageHeader::Format::unknown: break;
     }
     return {};

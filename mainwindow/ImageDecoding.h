@@ -32,10 +32,12 @@ ImageHeader readImageHeader (const void* data, size_t size);
     declared size has been read and found within the limits: a small file that declares 40000 x 40000 pixels gives
     a null image rather than an allocation of gigabytes.
 
-    Any data gives an image or a null image, never a crash: PNG and JPEG go through libpng and libjpeg with errors
-    caught (JUCE's own loaders, built against the system's libraries, crash on corrupt files), GIF through a decoder
-    of our own (JUCE's reads outside its buffer on every file). A file cut short keeps what was decoded. Data that
-    is not an image, or whose size cannot be read, gives a null image. Any thread. */
+    Any data gives an image or a null image, never a crash: PNG, JPEG and GIF go through libpng, libjpeg and giflib
+    with errors caught (JUCE's own loaders, built against the system's libraries, crash on corrupt files, and its GIF
+    reader reads outside its buffer on every file). PNG comes out in sRGB (the file's gAMA applied, a file without
+    one taken as sRGB), CMYK and YCCK JPEGs as RGB. A file cut short keeps what was decoded, the rest transparent (a
+    JPEG's rest as libjpeg fills it); a PNG that is corrupt rather than short is refused. Data that is not an image,
+    or whose size cannot be read, gives a null image. Any thread. */
 juce::Image decodeImageWithinLimits (const void* data, size_t size, const ImageLimits& limits = {});
 
 } // namespace olvo

@@ -6,8 +6,12 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 #include <tuple>
+
+#include <jpeglib.h>
 
 namespace olvo
 {
@@ -275,6 +279,204 @@ TEST (ImageDecoding, CorruptOrCutDataGivesAnImageOrNoneButNeverACrash)
     // Both outcomes happen: the mutations are neither all harmless nor all fatal.
     EXPECT_GT (decoded, 100);
     EXPECT_GT (refused, 100);
+}
+
+//==============================================================================
+namespace
+{
+    /** A file that make-test-images made with ImageMagick at build time. */
+    juce::MemoryBlock testImage (const juce::String& name)
+    {
+        juce::MemoryBlock block;
+        const auto file = juce::File (OLVO_TEST_IMAGES).getChildFile (name);
+        EXPECT_TRUE (file.loadFileAsData (block)) << file.getFullPathName();
+        return block;
+    }
+
+    /** The largest difference in any channel of the premultiplied pixels (so that nearly transparent ones count as
+        little as they show) of rows y0 to y1 (exclusive, all by default); 1000 for images of other sizes. */
+    int largestDifference (const juce::Image& a, const juce::Image& b, int y0 = 0, int y1 = -1)
+    {
+        if (a.isNull() || b.isNull() || a.getBounds() != b.getBounds())
+            return 1000;
+
+        int largest = 0;
+        for (int y = y0; y < (y1 < 0 ? a.getHeight() : y1); ++y)
+        {
+            for (int x = 0; x < a.getWidth(); ++x)
+            {
+                const auto pa = a.getPixelAt (x, y).getPixelARGB(), pb = b.getPixelAt (x, y).getPixelARGB();
+                for (auto [ca, cb] : { std::pair (pa.getRed(), pb.getRed()), std::pair (pa.getGreen(), pb.getGreen()),
+                                       std::pair (pa.getBlue(), pb.getBlue()), std::pair (pa.getAlpha(), pb.getAlpha()) })
+                    largest = std::max (largest, std::abs ((int) ca - (int) cb));
+            }
+        }
+        return largest;
+    }
+
+    /** The offset of a PNG's first chunk of that type (at its length field); 0 when there is none. */
+    size_t pngChunk (const juce::MemoryBlock& block, const char* type)
+    {
+        auto* b = static_cast<const uint8_t*> (block.getData());
+        for (size_t at = 8; at + 8 <= block.getSize();)
+        {
+            if (std::memcmp (b + at + 4, type, 4) == 0)
+                return at;
+            at += 12 + (((size_t) b[at] << 24) | ((size_t) b[at + 1] << 16) | ((size_t) b[at + 2] << 8) | b[at + 3]);
+        }
+        return 0;
+    }
+
+    /** The image as a CMYK JPEG written by libjpeg: in Adobe's form (inverted, with its APP14 marker) or plainly
+        (the ink, no marker). K is what no channel reaches, C, M and Y the rest of each channel's ink. */
+    juce::MemoryBlock cmykJpeg (const juce::Image& source, bool adobe)
+    {
+        jpeg_compress_struct info;
+        jpeg_error_mgr errors;
+        info.err = jpeg_std_error (&errors);
+        jpeg_create_compress (&info);
+
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        jpeg_mem_dest (&info, &out, &size);
+        info.image_width = (JDIMENSION) source.getWidth();
+        info.image_height = (JDIMENSION) source.getHeight();
+        info.input_components = 4;
+        info.in_color_space = JCS_CMYK;
+        jpeg_set_defaults (&info);
+        jpeg_set_colorspace (&info, JCS_CMYK);
+        info.write_Adobe_marker = adobe ? TRUE : FALSE;
+        jpeg_set_quality (&info, 95, TRUE);
+        jpeg_start_compress (&info, TRUE);
+
+        std::vector<JSAMPLE> row ((size_t) source.getWidth() * 4);
+        for (int y = 0; y < source.getHeight(); ++y)
+        {
+            for (int x = 0; x < source.getWidth(); ++x)
+            {
+                const auto c = source.getPixelAt (x, y);
+                const int r = c.getRed(), g = c.getGreen(), b = c.getBlue();
+                const int k = 255 - std::max ({ r, g, b });
+                auto ink = [k] (int channel)
+                {
+                    return k == 255 ? 0 : (255 * (255 - channel - k) + (255 - k) / 2) / (255 - k);
+                };
+                const int inks[] { ink (r), ink (g), ink (b), k };
+                for (int i = 0; i < 4; ++i)
+                    row[(size_t) (4 * x + i)] = (JSAMPLE) (adobe ? 255 - inks[i] : inks[i]);
+            }
+            JSAMPROW rows[] { row.data() };
+            jpeg_write_scanlines (&info, rows, 1);
+        }
+        jpeg_finish_compress (&info);
+        jpeg_destroy_compress (&info);
+
+        juce::MemoryBlock block (out, size);
+        std::free (out);
+        return block;
+    }
+}
+
+TEST (ImageDecoding, SixteenBitPngsDecodeAlikeInterlacedOrNotAndLikeTheirEightBitTwins)
+{
+    for (const auto* type : { "grey", "greyalpha", "rgb", "rgba" })
+    {
+        const juce::String name (type);
+        const auto plain = decode (testImage ("png16-" + name + "-plain.png"));
+        const auto interlaced = decode (testImage ("png16-" + name + "-interlaced.png"));
+        const auto eightBit = decode (testImage ("png8-" + name + ".png"));
+
+        ASSERT_EQ (plain.getBounds(), juce::Rectangle<int> (37, 29)) << type;
+        EXPECT_EQ (largestDifference (interlaced, plain), 0) << type;
+        EXPECT_LE (largestDifference (plain, eightBit), 2) << type;   // alpha and colour each rounded to 8 bits
+    }
+
+    // A file without gAMA is sRGB, as browsers and ImageMagick show it; one with gAMA 1.0 (linear) is brightened.
+    const auto untagged = decode (testImage ("png16-rgb-untagged.png"));
+    EXPECT_LE (largestDifference (untagged, decode (testImage ("png8-rgb.png"))), 1);
+    const auto linear = decode (testImage ("png16-grey-linear.png"));
+    EXPECT_TRUE (test::near (linear.getPixelAt (3, 3), juce::Colour::greyLevel (186.0f / 255.0f), 1))
+        << linear.getPixelAt (3, 3).toDisplayString (true);
+}
+
+TEST (ImageDecoding, CmykAndYcckJpegsDecodeToTheirRgbSource)
+{
+    const auto source = decode (testImage ("jpeg-source.png"));
+    ASSERT_EQ (source.getBounds(), juce::Rectangle<int> (48, 32));
+
+    const struct { const char* what; juce::MemoryBlock data; } table[] {
+        { "YCCK from ImageMagick", testImage ("jpeg-ycck.jpg") },
+        { "CMYK, Adobe's inverted form", cmykJpeg (source, true) },
+        { "CMYK without Adobe's marker", cmykJpeg (source, false) },
+    };
+
+    for (const auto& row : table)
+        EXPECT_LE (largestDifference (decode (row.data), source), 4) << row.what;
+}
+
+TEST (ImageDecoding, GifsDecodeToTheirSourceInterlacedOrTransparent)
+{
+    const auto source = decode (testImage ("gif-source.png"));
+    ASSERT_EQ (source.getBounds(), juce::Rectangle<int> (128, 96));
+
+    EXPECT_EQ (largestDifference (decode (testImage ("gif-plain.gif")), source), 0);
+    EXPECT_EQ (largestDifference (decode (testImage ("gif-interlaced.gif")), source), 0);
+
+    // The colour of the corner is the transparent one.
+    const auto transparent = decode (testImage ("gif-transparent.gif"));
+    ASSERT_EQ (transparent.getBounds(), source.getBounds());
+    int wrong = 0, clear = 0;
+    for (int y = 0; y < source.getHeight(); ++y)
+        for (int x = 0; x < source.getWidth(); ++x)
+        {
+            const auto expected = source.getPixelAt (x, y);
+            const auto isClear = expected == source.getPixelAt (0, 0);
+            clear += isClear;
+            const auto pixel = transparent.getPixelAt (x, y);
+            wrong += isClear ? pixel.getAlpha() != 0 : pixel != expected;
+        }
+    EXPECT_EQ (wrong, 0);
+    EXPECT_GT (clear, 0);
+}
+
+TEST (ImageDecoding, AFileCutShortKeepsWhatWasDecodedAndACorruptPngIsRefused)
+{
+    // The rows before the cut come out as from the whole file (a JPEG's within a rounding), the last row does not.
+    const struct { const char* name; double keep; int rowsDecoded, tolerance; } table[] {
+        { "png16-rgb-plain.png", 0.6, 8, 0 },
+        { "gif-plain.gif", 0.5, 30, 0 },
+        { "jpeg-ycck.jpg", 0.6, 8, 1 },
+    };
+
+    for (const auto& row : table)
+    {
+        const auto whole = testImage (row.name);
+        const auto full = decode (whole);
+        auto cut = whole;
+        cut.setSize ((size_t) ((double) whole.getSize() * row.keep));
+
+        const auto partial = decode (cut);
+        ASSERT_EQ (partial.getBounds(), full.getBounds()) << row.name;
+        EXPECT_LE (largestDifference (partial, full, 0, row.rowsDecoded), row.tolerance) << row.name;
+        EXPECT_GT (largestDifference (partial, full, full.getHeight() - 1), 0) << row.name;
+    }
+
+    // Cut in the IDAT chunk: an interlaced PNG keeps its first passes (every 8th pixel of every 8th row first).
+    const auto interlacedFile = testImage ("png16-rgba-interlaced.png");
+    const auto idat = pngChunk (interlacedFile, "IDAT");
+    ASSERT_GT (idat, 0u);
+    auto cutInterlaced = interlacedFile;
+    cutInterlaced.setSize (idat + 8 + (pngChunk (interlacedFile, "IEND") - idat) / 2);
+    const auto full = decode (interlacedFile), partial = decode (cutInterlaced);
+    ASSERT_EQ (partial.getBounds(), full.getBounds());
+    for (int y = 0; y < full.getHeight(); y += 8)
+        for (int x = 0; x < full.getWidth(); x += 8)
+            EXPECT_EQ (partial.getPixelAt (x, y), full.getPixelAt (x, y)) << x << ", " << y;
+
+    // A checksum that does not match its chunk is corruption, not a short file.
+    auto corrupt = testImage ("png16-rgb-plain.png");
+    corrupt[pngChunk (corrupt, "IDAT") + 20] ^= 0x10;
+    EXPECT_TRUE (decode (corrupt).isNull());
 }
 
 //==============================================================================
