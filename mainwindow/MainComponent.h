@@ -132,8 +132,10 @@ public:
 
     /** The index of the choice the device holds in the group's slots (see loadedProgram::bestMatch), or -1. For an
         empty list, marks the group's slots that hold a program for erasing (OlvoThread::slotClearMask) under the
-        rule of loadedProgram::eraseMask. */
-    int findLoadedProgram (int group, const std::vector<ProgramChoice>& choices, const juce::String& firmwareText);
+        rule of loadedProgram::eraseMask. The slots' codes and the erase conditions come from a read of the engine:
+        the timer pass gives its own, so that the match agrees with everything else the pass shows. */
+    int findLoadedProgram (int group, const std::vector<ProgramChoice>& choices, const juce::String& firmwareText,
+                           const EngineSnapshot& read);
 
     /** Closes a dropdown's list (index as in DropdownRules.h) and redraws its button; openDropdown is the caller's. */
     void closeDropdown (int index);
@@ -386,10 +388,6 @@ private:
 
     /** Closes the open list, if any, and records that none is open. */
     void closeOpenDropdown();
-
-    /** The index of the choice the device holds, by the pass's read; for an empty list, marks the group's slots for
-        erasing under the same rule as findLoadedProgram. */
-    int loadedProgramOf (int group, const std::vector<ProgramChoice>& choices, const EngineSnapshot&);
 
     /** The engine's erase conditions as the pass read them. */
     static loadedProgram::EraseConditions eraseConditionsOf (const EngineSnapshot&);

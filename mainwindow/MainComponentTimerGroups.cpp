@@ -118,7 +118,7 @@ bool MainComponent::programListStep (int g, EngineSnapshot& s)
         }
         else if (s.present && s.status == SyncStatus::upToDate)
         {
-            loadedProgramOf (g, copy, s);
+            findLoadedProgram (g, copy, firmwareVersionText, s);
             programButtonText[g] = "[Empty]";
         }
         else
@@ -148,7 +148,7 @@ bool MainComponent::programListStep (int g, EngineSnapshot& s)
         list.repaint();
     }
 
-    const int loaded = loadedProgramOf (g, copy, s);
+    const int loaded = findLoadedProgram (g, copy, firmwareVersionText, s);
     const int row = clickedConfigId ? indexOfConfigId (copy, *clickedConfigId) : -1;
 
     if (row >= 0)
