@@ -119,8 +119,9 @@ public:
     void sliderValueChanged (juce::Slider*) override;
 
     /** One pass of the window's timer: reads the engine once, then, in this order, the device's presence, the
-        program groups, the groups' visibility, the packages, the popups, the regimen texts, the battery, the
-        status, the window's visibility, the layout and the web view. */
+        program groups and their visibility (both held as shown while the device restarts after a firmware attempt),
+        the packages, the popups, the regimen texts, the battery, the status, the window's visibility, the layout
+        and the web view. */
     void timerCallback() override;
 
     //==============================================================================
@@ -372,6 +373,13 @@ private:
     void durationListStep (int group, EngineSnapshot&);
     void levelsAndSaveStep (const EngineSnapshot&);
     void groupVisibilityStep (const EngineSnapshot&);
+
+    /** While the device restarts (EngineSnapshot::restarting) the groups stay as they were shown; a marquee that ran
+        goes on turning. */
+    void restartHoldStep();
+
+    /** The marquee's next frame in the three program captions (no lists meanwhile). */
+    void turnMarquee();
 
     void packageStep (EngineSnapshot&);
     void popupSteps (const EngineSnapshot&);
