@@ -8,11 +8,6 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-namespace
-{
-    juce::JUCEApplicationBase* createApplication() { return new olvo::TrayTestApplication(); }
-}
-
 int main (int argc, char* argv[])
 {
     // The helper goes with the application: quitting ends the application at once, without the destructors that
@@ -35,6 +30,6 @@ int main (int argc, char* argv[])
         std::signal (SIGTERM, [] (int) { _exit (0); });
     }
 
-    juce::JUCEApplicationBase::createInstance = &createApplication;
+    juce::JUCEApplicationBase::createInstance = &olvo::createTrayTestApplication;
     return juce::JUCEApplicationBase::main (argc, (const char**) argv);
 }

@@ -104,4 +104,10 @@ void TrayTestApplication::MainWindow::handleAsyncUpdate()
     setBoundsConstrained (getBounds());
 }
 
+//==============================================================================
+juce::JUCEApplicationBase* createTrayTestApplication()
+{
+    return new TrayTestApplication();
+}
+
 } // namespace olvo

@@ -78,4 +78,9 @@ private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TrayTestApplication)
 };
 
+//==============================================================================
+/** The factory that the program's main gives JUCE's standard application main (JUCEApplicationBase::createInstance):
+    a new TrayTestApplication with the application's own options. */
+juce::JUCEApplicationBase* createTrayTestApplication();
+
 } // namespace olvo

@@ -109,7 +109,7 @@ constexpr bool userIsEditing (bool changePending, bool saveInFlight)
 /** Kinds of popup the windows raise on the engine's news. */
 namespace PopupKind
 {
-    enum : int { newApp = 1, nextPhase = 3, configUpdated = 4, warning = 5 };
+    enum : int { newApp = 1, nextPhase = 3, configurationUpdated = 4, warning = 5 };
 }
 
 //==============================================================================

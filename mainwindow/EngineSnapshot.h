@@ -44,6 +44,10 @@ struct EngineSnapshot
     int status = SyncStatus::noDevice;
     int syncStep = 0;
 
+    /** Present only by the grace after a firmware attempt: the device is restarting, and the engine, which has let
+        go of it, knows nothing of it meanwhile (no colours, no firmware, no settings, no slots). */
+    bool restarting() const { return present && ! deviceOpen; }
+
     /** The firmware as text ("1.2.0", empty without an open device) and as numbers (as last identified). */
     juce::String firmwareText;
     FirmwareVersion firmware;

@@ -119,8 +119,9 @@ public:
     void sliderValueChanged (juce::Slider*) override;
 
     /** One pass of the window's timer: reads the engine once, then, in this order, the device's presence, the
-        program groups, the groups' visibility, the packages, the popups, the regimen texts, the battery, the
-        status, the window's visibility, the layout and the web view. */
+        program groups and their visibility (both held as shown while the device restarts after a firmware attempt),
+        the packages, the popups, the regimen texts, the battery, the status, the window's visibility, the layout
+        and the web view. */
     void timerCallback() override;
 
     //==============================================================================
@@ -132,8 +133,10 @@ public:
 
     /** The index of the choice the device holds in the group's slots (see loadedProgram::bestMatch), or -1. For an
         empty list, marks the group's slots that hold a program for erasing (OlvoThread::slotClearMask) under the
-        rule of loadedProgram::eraseMask. */
-    int findLoadedProgram (int group, const std::vector<ProgramChoice>& choices, const juce::String& firmwareText);
+        rule of loadedProgram::eraseMask. The slots' codes and the erase conditions come from a read of the engine:
+        the timer pass gives its own, so that the match agrees with everything else the pass shows. */
+    int findLoadedProgram (int group, const std::vector<ProgramChoice>& choices, const juce::String& firmwareText,
+                           const EngineSnapshot& read);
 
     /** Closes a dropdown's list (index as in DropdownRules.h) and redraws its button; openDropdown is the caller's. */
     void closeDropdown (int index);
@@ -371,6 +374,13 @@ private:
     void levelsAndSaveStep (const EngineSnapshot&);
     void groupVisibilityStep (const EngineSnapshot&);
 
+    /** While the device restarts (EngineSnapshot::restarting) the groups stay as they were shown; a marquee that ran
+        goes on turning. */
+    void restartHoldStep();
+
+    /** The marquee's next frame in the three program captions (no lists meanwhile). */
+    void turnMarquee();
+
     void packageStep (EngineSnapshot&);
     void popupSteps (const EngineSnapshot&);
     void phaseTextStep (const EngineSnapshot&);
@@ -386,10 +396,6 @@ private:
 
     /** Closes the open list, if any, and records that none is open. */
     void closeOpenDropdown();
-
-    /** The index of the choice the device holds, by the pass's read; for an empty list, marks the group's slots for
-        erasing under the same rule as findLoadedProgram. */
-    int loadedProgramOf (int group, const std::vector<ProgramChoice>& choices, const EngineSnapshot&);
 
     /** The engine's erase conditions as the pass read them. */
     static loadedProgram::EraseConditions eraseConditionsOf (const EngineSnapshot&);

@@ -4,7 +4,6 @@
 
 #include "UiHelpers.h"
 
-#include "engine/Clock.h"
 #include "look/Palette.h"
 
 #include <cmath>
@@ -161,21 +160,12 @@ void MainComponent::closeDropdown (int index)
 }
 
 int MainComponent::findLoadedProgram (int group, const std::vector<ProgramChoice>& choices,
-                                      const juce::String& firmwareText)
-{
-    auto snapshot = EngineSnapshot::of (*thread, nowMs());
-    snapshot.firmwareText = firmwareText;
-    return loadedProgramOf (group, choices, snapshot);
-}
-
-int MainComponent::loadedProgramOf (int group, const std::vector<ProgramChoice>& choices,
-                                    const EngineSnapshot& snapshot)
+                                      const juce::String& firmwareText, const EngineSnapshot& read)
 {
     if (! choices.empty())
-        return loadedProgram::bestMatch (group, choices, snapshot.firmwareText, snapshot.slotCodes);
+        return loadedProgram::bestMatch (group, choices, firmwareText, read.slotCodes);
 
-    if (const auto mask = loadedProgram::eraseMask (group, snapshot.firmwareText, snapshot.slotCodes,
-                                                    eraseConditionsOf (snapshot)))
+    if (const auto mask = loadedProgram::eraseMask (group, firmwareText, read.slotCodes, eraseConditionsOf (read)))
         thread->slotClearMask |= mask;
 
     return -1;

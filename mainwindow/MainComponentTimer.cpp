@@ -54,9 +54,16 @@ void MainComponent::timerCallback()
     auto snapshot = EngineSnapshot::of (*thread, nowMs());
 
     presenceStep (snapshot);
-    if (snapshot.present)
-        programGroupSteps (snapshot);
-    groupVisibilityStep (snapshot);
+    if (snapshot.restarting())
+    {
+        restartHoldStep();
+    }
+    else
+    {
+        if (snapshot.present)
+            programGroupSteps (snapshot);
+        groupVisibilityStep (snapshot);
+    }
     packageStep (snapshot);
     popupSteps (snapshot);
     phaseTextStep (snapshot);

@@ -118,7 +118,7 @@ bool MainComponent::programListStep (int g, EngineSnapshot& s)
         }
         else if (s.present && s.status == SyncStatus::upToDate)
         {
-            loadedProgramOf (g, copy, s);
+            findLoadedProgram (g, copy, firmwareVersionText, s);
             programButtonText[g] = "[Empty]";
         }
         else
@@ -148,7 +148,7 @@ bool MainComponent::programListStep (int g, EngineSnapshot& s)
         list.repaint();
     }
 
-    const int loaded = loadedProgramOf (g, copy, s);
+    const int loaded = findLoadedProgram (g, copy, firmwareVersionText, s);
     const int row = clickedConfigId ? indexOfConfigId (copy, *clickedConfigId) : -1;
 
     if (row >= 0)
@@ -200,13 +200,7 @@ void MainComponent::marqueeStep (const EngineSnapshot& s)
 {
     if (marqueeRuns (s))
     {
-        ++updatingFrameCounter;
-        const auto frame = marqueeFrame (updatingFrameCounter);
-        for (int g = 0; g < 3; ++g)
-        {
-            programButtonText[g] = frame;
-            settleListState (dropdown::program (g), 0);
-        }
+        turnMarquee();
     }
     else
     {
@@ -219,6 +213,17 @@ void MainComponent::marqueeStep (const EngineSnapshot& s)
 
     for (int g = 0; g < 3; ++g)
         renderDropdownOf (dropdown::program (g));
+}
+
+void MainComponent::turnMarquee()
+{
+    ++updatingFrameCounter;
+    const auto frame = marqueeFrame (updatingFrameCounter);
+    for (int g = 0; g < 3; ++g)
+    {
+        programButtonText[g] = frame;
+        settleListState (dropdown::program (g), 0);
+    }
 }
 
 void MainComponent::defaultChoiceStep (bool defaultChosen, EngineSnapshot& s)
@@ -347,6 +352,20 @@ void MainComponent::groupVisibilityStep (const EngineSnapshot& s)
         levelLabels[g].setVisible (available && ! updating);
         levelSliders[g].setVisible (available && ! updating);
     }
+}
+
+void MainComponent::restartHoldStep()
+{
+    // The device restarts into its new firmware (or back from a failed attempt) and comes back within the grace, or
+    // it has gone and the absent path clears the groups once the grace is over. Meanwhile the engine has let go of
+    // it and reports no groups, no firmware and no settings: taken for the device's, they would make the three
+    // columns vanish and come back. What the user was shown stays, and an update's marquee goes on turning.
+    if (updatingFrameCounter == 0)
+        return;
+
+    turnMarquee();
+    for (int g = 0; g < 3; ++g)
+        renderDropdownOf (dropdown::program (g));
 }
 
 } // namespace olvo

@@ -115,7 +115,7 @@ void MainComponent::popupSteps (const EngineSnapshot& s)
         }
 
         if (message.isNotEmpty())
-            showPopup (PopupKind::configUpdated, url, message, title, {});
+            showPopup (PopupKind::configurationUpdated, url, message, title, {});
     }
 }
 

@@ -76,7 +76,7 @@ void OlvoPopup::configure (const PopupRequest& request)
             break;
         }
 
-        case PopupKind::configUpdated:
+        case PopupKind::configurationUpdated:
             dismissButton.setButtonText ("DONE");
             actionButton.setButtonText ("INFO");
             actionButton.setVisible (urlOrChoices.isNotEmpty());
@@ -147,7 +147,7 @@ void OlvoPopup::paint (juce::Graphics& g)
             break;
 
         case PopupKind::nextPhase:
-        case PopupKind::configUpdated:
+        case PopupKind::configurationUpdated:
         case PopupKind::warning:
             line (heading, 0.2, 0.1, 0.6);
             layoutMessage (message, w, h).draw (g);
@@ -190,7 +190,7 @@ void OlvoPopup::buttonClicked (juce::Button* button)
 
     if (button == &actionButton)
     {
-        if (kind == PopupKind::newApp || kind == PopupKind::configUpdated)
+        if (kind == PopupKind::newApp || kind == PopupKind::configurationUpdated)
             openIfGiven (urlOrChoices);
 
         if (kind == PopupKind::nextPhase)

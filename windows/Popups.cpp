@@ -14,11 +14,16 @@ PopupTitles popupTitles (int kind, const juce::String& heading)
 
     switch (kind)
     {
-        case PopupKind::newApp:        return { "New App", orDefault ("New App Available") };
-        case PopupKind::nextPhase:     return { "Update Available", orDefault ("Configuration Update Available") };
-        case PopupKind::configUpdated: return { "Configuration Updated", orDefault ("Configuration Updated") };
-        case PopupKind::warning:       return { orDefault ("Error"), orDefault ("Error") };
-        default:                       return { "Unknown", "This is not the title" };
+        case PopupKind::newApp:
+            return { "New App", orDefault ("New App Available") };
+        case PopupKind::nextPhase:
+            return { "Update Available", orDefault ("Configuration Update Available") };
+        case PopupKind::configurationUpdated:
+            return { "Configuration Updated", orDefault ("Configuration Updated") };
+        case PopupKind::warning:
+            return { orDefault ("Error"), orDefault ("Error") };
+        default:
+            return { "Unknown", "This is not the title" };
     }
 }
 

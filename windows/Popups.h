@@ -24,8 +24,8 @@ struct PopupTitles
     juce::String suffix, heading;
 };
 
-/** By kind: newApp "New App", nextPhase "Update Available", configUpdated "Configuration Updated", each with its
-    default heading when the heading is empty; warning: the heading, "Error" when empty, is the suffix too; any
+/** By kind: newApp "New App", nextPhase "Update Available", configurationUpdated "Configuration Updated", each with
+    its default heading when the heading is empty; warning: the heading, "Error" when empty, is the suffix too; any
     other kind: "Unknown", with the heading "This is not the title" (which it does not draw). */
 PopupTitles popupTitles (int kind, const juce::String& heading);
 

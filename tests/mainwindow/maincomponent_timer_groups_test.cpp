@@ -1,6 +1,7 @@
 // The main window's timer pass for the program groups: captions per firmware, the automatic default, clicks on the
 // program and duration lists (also on rows the server replaced meanwhile), list states, the marquee, duration ranges
-// and request encoding per firmware, level sliders, SAVE and CANCEL, and the groups' visibility.
+// and request encoding per firmware, level sliders, SAVE and CANCEL, the groups' visibility, and the groups held
+// while the device restarts after a firmware attempt.
 
 #include "TimerFixture.h"
 
@@ -323,6 +324,128 @@ TEST_F (TimerPass, TheMarqueeRunsInAllThreeCaptionsAndItsEndEmptiesAllThree)
     e().status = SyncStatus::updating;
     pass();
     EXPECT_EQ (c().programButtonText[2], "Calm");
+}
+
+//==============================================================================
+namespace
+{
+    /** What the three group columns show, but for the program captions: colours and visibility, the lists' rows and
+        states, the duration captions and the levels. */
+    juce::String groupColumns (MainComponent& c)
+    {
+        const auto shown = [] (const juce::Component& x) { return x.isVisible() ? " shown" : " hidden"; };
+
+        juce::String text;
+        for (int g = 0; g < 3; ++g)
+            text << "group " << g << " colour " << juce::String::toHexString ((int) uiPalette[g])
+                 << "; program" << shown (c.programButtons[g]) << " state " << c.programListState[g] << " rows "
+                 << c.programListModels[g].names.joinIntoString (",")
+                 << "; duration '" << c.durationButtonText[g] << "'" << shown (c.durationButtons[g]) << " state "
+                 << c.durationListState[g] << " rows " << c.durationListModels[g].names.joinIntoString (",")
+                 << "; level '" << c.levelLabels[g].getText() << "'" << shown (c.levelSliders[g]) << " track "
+                 << c.levelSliders[g].findColour (juce::Slider::trackColourId).toString() << "\n";
+        return text;
+    }
+}
+
+TEST_F (TimerPass, WhileTheDeviceRestartsAfterAFirmwareAttemptTheGroupsStayAsShown)
+{
+    // The worker has written firmware and let go of the device, which restarts: the window counts it present for
+    // five seconds after the attempt. It comes back within them, or it does not.
+    const struct { const char* what; bool marquee, comesBack; } table[] {
+        { "mirroring the device, back", false, true },
+        { "mirroring the device, gone", false, false },
+        { "during the update's marquee, back", true, true },
+        { "during the update's marquee, gone", true, false },
+    };
+
+    for (const auto& row : table)
+    {
+        SCOPED_TRACE (row.what);
+        rebuild();
+        plug (1, 2, 0);
+        for (int g = 0; g < 3; ++g)
+            setChoices (g, { calm, focus });
+        setSlotCodes ({ 12, 13, 14, 15, 12, 13 });   // groups 1 and 0 hold Calm, group 2 Focus
+        setSetting (wire::settingsDuration0, 20);
+        setSetting (wire::settingsLevel0, 6);
+        pass();
+
+        if (row.marquee)
+        {
+            e().status = SyncStatus::updating;
+            e().updatesPending = true;
+            clock.advance (500);
+            pass();
+        }
+
+        const auto columns = groupColumns (c());
+        const juce::StringArray captions (c().programButtonText, 3);
+        const int frame = c().updatingFrameCounter;
+        ASSERT_NE (uiPalette[2], unavailable);
+        ASSERT_EQ (c().durationButtonText[0], "20 min");
+        ASSERT_EQ (captions[2], row.marquee ? marqueeFrame (frame) : juce::String ("Focus"));
+
+        // As the worker leaves things once the device has gone: not open, no status, no sync.
+        e().lastFirmwareAttempt = clock.nowMs();
+        unplug();
+        e().status = SyncStatus::noDevice;
+        e().updatesPending = false;
+        e().syncStep = 0;
+
+        const int64_t holdEnd = row.comesBack ? 2500 : 4500;
+        for (int64_t t = 500; t <= holdEnd; t += 500)
+        {
+            SCOPED_TRACE (juce::String (t) + " ms after the attempt");
+            clock.advance (500);
+            pass();
+            EXPECT_TRUE (c().windowShown);
+            EXPECT_EQ (groupColumns (c()), columns);
+
+            // A marquee goes on turning: the update is not over.
+            const int turns = row.marquee ? (int) (t / 500) : 0;
+            EXPECT_EQ (c().updatingFrameCounter, frame + turns);
+            for (int g = 0; g < 3; ++g)
+                EXPECT_EQ (c().programButtonText[g], row.marquee ? marqueeFrame (frame + turns) : captions[g]) << g;
+        }
+
+        clock.advance (500);
+
+        if (row.comesBack)
+        {
+            // Back on new firmware, holding other programs: the groups show the device again.
+            plug (1, 2, 1, SyncStatus::connecting);
+            setSlotCodes ({ 14, 15, 14, 15, 12, 13 });
+            pass();
+            clock.advance (500);
+            pass();   // after a marquee, its end has emptied the captions for one pass
+
+            EXPECT_EQ (c().firmwareVersionText, "1.2.1");
+            EXPECT_EQ (c().programButtonText[0], "Calm");
+            EXPECT_EQ (c().programButtonText[1], "Focus");
+            for (int g = 0; g < 3; ++g)
+            {
+                EXPECT_NE (uiPalette[g], unavailable) << g;
+                EXPECT_TRUE (c().programButtons[g].isVisible()) << g;
+                EXPECT_TRUE (c().durationButtons[g].isVisible()) << g;
+                EXPECT_EQ (c().programListModels[g].getNumRows(), 2) << g;
+            }
+        }
+        else
+        {
+            // Five seconds after the attempt the device is gone: the groups go with it.
+            pass();
+            EXPECT_FALSE (c().windowShown);
+            for (int g = 0; g < 3; ++g)
+            {
+                EXPECT_EQ (uiPalette[g], unavailable) << g;
+                EXPECT_EQ (c().programButtonText[g], "") << g;
+                EXPECT_EQ (c().durationButtonText[g], "") << g;
+                EXPECT_EQ (c().programListModels[g].getNumRows(), 0) << g;
+                EXPECT_FALSE (c().programButtons[g].isVisible()) << g;
+            }
+        }
+    }
 }
 
 //==============================================================================

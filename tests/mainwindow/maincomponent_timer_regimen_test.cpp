@@ -266,7 +266,7 @@ TEST_F (TimerPass, TheConfigurationUpdatedPopupOncePerWelcome)
     pass();
     ASSERT_EQ (dialogs.launches.size(), 1u);
     EXPECT_EQ (dialogs.launches[0].title, "OlvoAssistant - Configuration Updated");
-    EXPECT_EQ (popup (0).kind, PopupKind::configUpdated);
+    EXPECT_EQ (popup (0).kind, PopupKind::configurationUpdated);
     EXPECT_EQ (popup (0).message, "Phase two adds an evening session.");
     EXPECT_EQ (popup (0).urlOrChoices, "https://app.olvo.example/welcome/2");
     EXPECT_EQ (popup (0).heading, "Phase 2: Building up");

@@ -471,7 +471,7 @@ TEST_F (TimerPassWithDialogs, HidingTheWindowClosesThePopups)
     plug (1, 2, 0);
     pass();
 
-    c().showPopup (PopupKind::configUpdated, "https://olvo.example/welcome", "Welcome", "Phase 2", {});
+    c().showPopup (PopupKind::configurationUpdated, "https://olvo.example/welcome", "Welcome", "Phase 2", {});
     ASSERT_EQ (c().openPopups.size(), 1);
 
     // Only the main window hides (hiding the whole application would make JUCE end the popup's modal state).

@@ -77,7 +77,7 @@ namespace
                                            "", "https://olvo.example/details" };
     const PopupRequest nextPhase { PopupKind::nextPhase, "7:1 week;14:2 weeks;", "Ready for phase 3?",
                                    "Phase 3", "" };
-    const PopupRequest welcome { PopupKind::configUpdated, "https://olvo.example/welcome", "Phase 3 has begun.",
+    const PopupRequest welcome { PopupKind::configurationUpdated, "https://olvo.example/welcome", "Phase 3 has begun.",
                                  "Welcome", "" };
     const PopupRequest warning { PopupKind::warning, "", "This device is not registered.", "Warning", "" };
     const PopupRequest unknown { 7, "https://olvo.example/x", "Message", "Heading", "https://olvo.example/y" };
@@ -93,8 +93,8 @@ TEST_F (PopupTest, EachKindHasItsCaptionsHeadingAndLayout)
           112, 112, 336 },
         { "next phase", nextPhase, "LATER", "ADVANCE", true, true, "Phase 3", 56, 112, 224 },
         { "configuration updated", welcome, "DONE", "INFO", true, false, "Welcome", 112, 112, 336 },
-        { "configuration updated without a page", { PopupKind::configUpdated, "", "Done.", "", "" }, "DONE", "INFO",
-          false, false, "Configuration Updated", 112, 112, 336 },
+        { "configuration updated without a page", { PopupKind::configurationUpdated, "", "Done.", "", "" }, "DONE",
+          "INFO", false, false, "Configuration Updated", 112, 112, 336 },
         { "warning", warning, "DONE", "UPDATE", false, false, "Warning", 112, 56, 224 },
         { "warning without heading", { PopupKind::warning, "", "Oops", "", "" }, "DONE", "UPDATE", false, false,
           "Error", 112, 56, 224 },
