@@ -19,47 +19,93 @@ bool WebView::notePageAboutToLoad (const juce::String& url)
     return true;
 }
 
-WebViewComponent::WebViewComponent()
-    : juce::WebBrowserComponent (juce::WebBrowserComponent::Options {})
+//==============================================================================
+/** JUCE's browser, reporting its navigations to the view. */
+class WebViewComponent::Browser : public juce::WebBrowserComponent
 {
-    if (getNumChildComponents() == 1)
-        embeddedWindow = getChildComponent (0);
+public:
+    explicit Browser (WebView& owner)
+        : juce::WebBrowserComponent (juce::WebBrowserComponent::Options {}),
+          view (owner)
+    {
+        if (getNumChildComponents() == 1)
+            embeddedWindow = getChildComponent (0);
+    }
 
-    updateEmbeddedWindow();
+    ~Browser() override = default;   // JUCE's browser deletes the embedded component, attached or not
+
+    bool pageAboutToLoad (const juce::String& newURL) override { return view.notePageAboutToLoad (newURL); }
+
+    bool isEmbeddedWindowAttached() const
+    {
+        return embeddedWindow != nullptr && embeddedWindow->getParentComponent() == this;
+    }
+
+    /** Places the helper's window in the browser while shown, takes it out (which unmaps it) while hidden. */
+    void showEmbeddedWindow (bool shown)
+    {
+        if (embeddedWindow == nullptr || shown == isEmbeddedWindowAttached())
+            return;
+
+        if (shown)
+        {
+            addAndMakeVisible (embeddedWindow);
+            embeddedWindow->setBounds (getLocalBounds());
+        }
+        else
+        {
+            removeChildComponent (embeddedWindow);
+        }
+    }
+
+private:
+    WebView& view;
+
+    /** JUCE's component holding the helper's window (the browser's one child); null without WebKit. */
+    juce::Component* embeddedWindow = nullptr;
+};
+
+//==============================================================================
+WebViewComponent::WebViewComponent() = default;
+
+WebViewComponent::~WebViewComponent() = default;   // the browser ends its helper
+
+void WebViewComponent::makeBrowser()
+{
+    if (browser != nullptr)
+        return;
+
+    // The helper's window is taken out before the browser joins a window on the desktop, unless it is to show.
+    browser = std::make_unique<Browser> (*this);
+    browser->showEmbeddedWindow (isVisible());
+    browser->setBounds (getLocalBounds());
+    addAndMakeVisible (*browser);
 }
 
-WebViewComponent::~WebViewComponent() = default;   // JUCE's browser deletes the embedded component, attached or not
+void WebViewComponent::load (const juce::String& url)
+{
+    makeBrowser();
+    browser->goToURL (url);
+}
 
 bool WebViewComponent::isEmbeddedWindowAttached() const
 {
-    return embeddedWindow != nullptr && embeddedWindow->getParentComponent() == this;
+    return browser != nullptr && browser->isEmbeddedWindowAttached();
 }
 
 void WebViewComponent::visibilityChanged()
 {
-    juce::WebBrowserComponent::visibilityChanged();
-    updateEmbeddedWindow();
-}
-
-void WebViewComponent::updateEmbeddedWindow()
-{
-    if (embeddedWindow == nullptr || isVisible() == isEmbeddedWindowAttached())
-        return;
-
     if (isVisible())
-    {
-        addAndMakeVisible (embeddedWindow);
-        embeddedWindow->setBounds (getLocalBounds());
-    }
-    else
-    {
-        removeChildComponent (embeddedWindow);   // unmaps the helper's window
-    }
+        makeBrowser();
+
+    if (browser != nullptr)
+        browser->showEmbeddedWindow (isVisible());
 }
 
-bool WebViewComponent::pageAboutToLoad (const juce::String& newURL)
+void WebViewComponent::resized()
 {
-    return notePageAboutToLoad (newURL);
+    if (browser != nullptr)
+        browser->setBounds (getLocalBounds());
 }
 
 } // namespace olvo

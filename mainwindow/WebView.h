@@ -16,8 +16,8 @@ namespace olvo
     Navigation is limited to http, https and about:blank; anything else (file:, javascript:, data:, custom schemes)
     is refused and latches nothing.
 
-    The real one is WebViewComponent, whose construction starts a helper process; tests give the window a stand-in
-    through a Factory so that they never start one.
+    The real one is WebViewComponent, whose browser starts a helper process once the view is first needed; tests
+    give the window a stand-in through a Factory so that they never start one.
 */
 class WebView
 {
@@ -49,12 +49,15 @@ public:
 };
 
 //==============================================================================
-/** The embedded browser (WebKit through JUCE). Its construction forks a helper process that re-runs the executable,
-    so the program's main must be JUCE's (or route --juce-gtkwebkitfork-child to it).
+/** The embedded browser (WebKit through JUCE), made the first time it is needed: when a page is first loaded or
+    the view first shown. Making JUCE's browser forks a helper process that re-runs the executable (so the
+    program's main must be JUCE's, or route --juce-gtkwebkitfork-child to it), and the helper starts WebKit's
+    processes, some 350 MB, for as long as the browser lives: a window that never shows its web view starts none of
+    them. Until then this is an empty component in the browser's place.
 
     On X11, JUCE maps the helper's window as soon as the browser is inside a window on the desktop, whether the
-    browser is visible or not; this one takes that window out while it is hidden and puts it back when shown. */
-class WebViewComponent : public juce::WebBrowserComponent,
+    browser is visible or not; the helper's window is taken out while this view is hidden and put back when shown. */
+class WebViewComponent : public juce::Component,
                          public WebView
 {
 public:
@@ -62,21 +65,26 @@ public:
     ~WebViewComponent() override;
 
     juce::Component& getComponent() override { return *this; }
-    void load (const juce::String& url) override { goToURL (url); }
 
-    /** The navigation rule and the latch (see WebView). */
-    bool pageAboutToLoad (const juce::String& newURL) override;
+    /** Makes the browser if there is none yet, then loads the page. */
+    void load (const juce::String& url) override;
 
-    /** True while the helper's window is placed in this component (it is when the component is visible). */
+    /** True once the browser, and with it its helper process, has been made. */
+    bool hasBrowser() const { return browser != nullptr; }
+
+    /** True while the helper's window is placed in the view (it is when the view is visible). */
     bool isEmbeddedWindowAttached() const;
 
+    /** Shown for the first time: makes the browser. */
     void visibilityChanged() override;
+    void resized() override;
 
 private:
-    void updateEmbeddedWindow();
+    class Browser;
 
-    /** JUCE's component holding the helper's window (the browser's one child); null without WebKit. */
-    juce::Component* embeddedWindow = nullptr;
+    void makeBrowser();
+
+    std::unique_ptr<Browser> browser;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WebViewComponent)
 };
