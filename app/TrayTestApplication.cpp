@@ -2,7 +2,6 @@
 
 #include "mainwindow/AppGlobals.h"
 #include "platform/ApplicationServices.h"
-#include "platform/MenuBarHost.h"
 
 #include <cstdio>
 
@@ -22,11 +21,10 @@ void TrayTestApplication::initialise (const juce::String& commandLine)
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), contentOptions);
 
-    const bool trayHost = platform::isTrayHostPresent();
-    if (trayHost)
-        mainWindow->taskbarIcon = std::make_unique<DemoTaskbarComponent>();
-    else
-        std::puts ("No system tray: no menu-bar icon; the window stays open instead");
+    mainWindow->taskbarIcon = std::make_unique<DemoTaskbarComponent>();
+    const bool trayHost = mainWindow->taskbarIcon->hasTrayHost();
+    if (! trayHost)
+        std::puts ("No system tray: no menu-bar icon until one appears; the window stays open instead");
 
     currentMainWindow = mainWindow.get();
 
@@ -80,6 +78,12 @@ TrayTestApplication::MainWindow::~MainWindow()
 void TrayTestApplication::MainWindow::closeButtonPressed()
 {
     hideMainWindow();
+}
+
+void TrayTestApplication::MainWindow::visibilityChanged()
+{
+    if (! platform::isBeingShownMinimised (*this))
+        juce::DocumentWindow::visibilityChanged();
 }
 
 void TrayTestApplication::MainWindow::resized()
