@@ -28,13 +28,13 @@ public:
         : juce::WebBrowserComponent (juce::WebBrowserComponent::Options {}),
           view (owner)
     {
-        if (getNumChildComponents() == 1)
-            embeddedWindow = getChildComponent (0);
     }
 
     ~Browser() override = default;   // JUCE's browser deletes the embedded component, attached or not
 
     bool pageAboutToLoad (const juce::String& newURL) override { return view.notePageAboutToLoad (newURL); }
+
+    bool hasHelperWindow() const { return embeddedWindow != nullptr; }
 
     bool isEmbeddedWindowAttached() const
     {
@@ -42,8 +42,10 @@ public:
     }
 
     /** Places the helper's window in the browser while shown, takes it out (which unmaps it) while hidden. */
-    void showEmbeddedWindow (bool shown)
+    void showEmbeddedWindow (bool shouldShow)
     {
+        shown = shouldShow;
+
         if (embeddedWindow == nullptr || shown == isEmbeddedWindowAttached())
             return;
 
@@ -58,11 +60,22 @@ public:
         }
     }
 
+    /** JUCE adds the component holding the helper's window (its one child) once the helper has started. */
+    void childrenChanged() override
+    {
+        if (embeddedWindow != nullptr || getNumChildComponents() != 1)
+            return;
+
+        embeddedWindow = getChildComponent (0);
+        showEmbeddedWindow (shown);
+    }
+
 private:
     WebView& view;
 
-    /** JUCE's component holding the helper's window (the browser's one child); null without WebKit. */
+    /** JUCE's component holding the helper's window; null until the helper has started (or without WebKit). */
     juce::Component* embeddedWindow = nullptr;
+    bool shown = false;
 };
 
 //==============================================================================
@@ -86,6 +99,11 @@ void WebViewComponent::load (const juce::String& url)
 {
     makeBrowser();
     browser->goToURL (url);
+}
+
+bool WebViewComponent::hasHelperWindow() const
+{
+    return browser != nullptr && browser->hasHelperWindow();
 }
 
 bool WebViewComponent::isEmbeddedWindowAttached() const

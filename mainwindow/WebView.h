@@ -55,8 +55,10 @@ public:
     processes, some 350 MB, for as long as the browser lives: a window that never shows its web view starts none of
     them. Until then this is an empty component in the browser's place.
 
-    On X11, JUCE maps the helper's window as soon as the browser is inside a window on the desktop, whether the
-    browser is visible or not; the helper's window is taken out while this view is hidden and put back when shown. */
+    The helper sends its window once it has started GTK and WebKit (JUCE's browser, as this build mends it, does not
+    wait for it on the message thread); pages asked for before wait for it. On X11, JUCE maps the helper's window as
+    soon as it is inside a window on the desktop, whether the browser is visible or not; the helper's window is
+    taken out while this view is hidden and put back when shown. */
 class WebViewComponent : public juce::Component,
                          public WebView
 {
@@ -72,7 +74,11 @@ public:
     /** True once the browser, and with it its helper process, has been made. */
     bool hasBrowser() const { return browser != nullptr; }
 
-    /** True while the helper's window is placed in the view (it is when the view is visible). */
+    /** True once the helper has started and sent its window (shortly after the browser is made). */
+    bool hasHelperWindow() const;
+
+    /** True while the helper's window is placed in the view (it is when the view is visible and the helper has
+        sent it). */
     bool isEmbeddedWindowAttached() const;
 
     /** Shown for the first time: makes the browser. */

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -175,6 +176,7 @@ TEST (WebViewComponent, LoadsAPageFromALocalServerAndRefusesOtherSchemes)
     window.setVisible (true);
 
     // Hidden, JUCE would still show the helper's window: it is taken out while the view is hidden.
+    ASSERT_TRUE (test::pumpUntil ([&] { return view.hasHelperWindow(); }, 30000)) << "the helper sent no window";
     view.setVisible (false);
     EXPECT_FALSE (view.isEmbeddedWindowAttached());
     view.setVisible (true);
@@ -221,11 +223,16 @@ TEST (WebViewComponent, StartsItsBrowserAndHelperOnlyOnceAPageIsLoadedOrItIsShow
 
         row.ask (*view);
         const bool asked = std::string (row.need) != "neither";
-        const auto helper = webViewHelper();   // the browser's construction starts it: it is there at once
         EXPECT_EQ (view->hasBrowser(), asked) << row.need;
-        EXPECT_EQ (helper != 0, asked) << row.need;
-        EXPECT_EQ (view->isEmbeddedWindowAttached(), row.attached) << row.need;
+        pid_t helper = 0;
+        if (asked)
+        {
+            EXPECT_TRUE (test::pumpUntil ([&] { return (helper = webViewHelper()) != 0; }, 30000)) << row.need;
+            EXPECT_TRUE (test::pumpUntil ([&] { return view->hasHelperWindow(); }, 30000)) << row.need;
+        }
         test::pumpFor (300);
+        EXPECT_EQ (webViewHelper(), helper) << row.need;
+        EXPECT_EQ (view->isEmbeddedWindowAttached(), row.attached) << row.need;
 
         // Teardown, whether it started one or not: none is left.
         view.reset();
@@ -300,8 +307,8 @@ TEST_F (MainWindowWebView, TheWebEngineStartsOnlyOnceTheViewTypeAsksForTheWebVie
     pass();
     EXPECT_TRUE (view.isVisible());
     EXPECT_TRUE (view.hasBrowser());
-    const auto helper = webViewHelper();
-    EXPECT_NE (helper, 0);
+    pid_t helper = 0;
+    EXPECT_TRUE (test::pumpUntil ([&] { return (helper = webViewHelper()) != 0; }, 30000)) << "no helper";
     EXPECT_TRUE (test::pumpUntil ([&] { return pages.firstServed > 0 && view.lastUrl.isNotEmpty(); }, 30000))
         << "the page was not loaded";
 
@@ -388,9 +395,21 @@ static test::ChildRoutine helperStopped ("web-view-helper-stopped", []
     return endOnceReaped (helper);
 });
 
+static test::ChildRoutine quitBeforeHelperWindow ("web-view-quit-before-helper-window", []
+{
+    // Deleted at once: the helper has not sent its window yet (it is still starting GTK and WebKit).
+    auto view = startedWebView();
+    view.reset();
+    if (waitpid (-1, nullptr, WNOHANG) != -1 || errno != ECHILD)
+        return std::puts ("the helper was not reaped"), 3;
+    test::pumpFor (500);   // the thread's news of the helper's window, if any, finds the web view gone
+    return std::puts (gone), 0;
+});
+
 TEST (WebViewComponent, GoesPromptlyWhateverBecameOfItsHelper)
 {
     const struct { const char* routine; const char* helper; } table[] {
+        { "web-view-quit-before-helper-window", "still starting: its window not sent yet" },
         { "web-view-helper-killed", "killed: the web view's thread ends, a page load sends nothing" },
         { "web-view-quit-during-page-event", "reporting a page the message thread has not handled yet" },
         { "web-view-helper-stopped", "answering nothing: sent SIGTERM then SIGKILL, and reaped" },
