@@ -1,12 +1,31 @@
 #include "TrayTestApplication.h"
 
+#include "BinaryData.h"
+
 #include "mainwindow/AppGlobals.h"
 #include "platform/ApplicationServices.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace olvo
 {
+
+namespace
+{
+    std::vector<juce::Image> decodeEmbeddedImages()
+    {
+        std::vector<juce::Image> images;
+        for (int i = 0; i < BinaryData::namedResourceListSize; ++i)
+        {
+            int size = 0;
+            const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[i], size);
+            if (data != nullptr && size > 8 && std::memcmp (data, "\x89PNG", 4) == 0)
+                images.push_back (juce::ImageCache::getFromMemory (data, size));
+        }
+        return images;
+    }
+}
 
 TrayTestApplication::TrayTestApplication (MainComponent::Options options)
     : contentOptions (std::move (options))
@@ -18,6 +37,7 @@ TrayTestApplication::~TrayTestApplication() = default;
 void TrayTestApplication::initialise (const juce::String& commandLine)
 {
     launchCommandLine = commandLine;
+    embeddedImages = decodeEmbeddedImages();
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), contentOptions);
 
@@ -48,6 +68,7 @@ void TrayTestApplication::shutdown()
     currentMainWindow = nullptr;
     mainWindow.reset();
     messageThreadWatch.reset();
+    embeddedImages.clear();
 }
 
 //==============================================================================

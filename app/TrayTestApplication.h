@@ -8,6 +8,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <memory>
+#include <vector>
 
 namespace olvo
 {
@@ -77,6 +78,11 @@ public:
 
 private:
     MainComponent::Options contentOptions;
+
+    /** Every image embedded in the program, decoded at start and held while the application runs: JUCE's image
+        cache drops an image nobody holds after some 5 s, and decodes it again the next time it is asked for, on
+        the message thread (1 to 10 ms each: in the pass that shows a new status, or in the window's first paint). */
+    std::vector<juce::Image> embeddedImages;
     std::unique_ptr<MessageThreadWatch> messageThreadWatch;   // only for measurements (OLVO_WATCH_MESSAGE_THREAD)
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TrayTestApplication)

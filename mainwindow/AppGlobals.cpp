@@ -37,14 +37,21 @@ void showMainWindow()
     if (auto* content = dynamic_cast<MainComponent*> (window->getContentComponent()))
         content->windowRequest = MainComponent::WindowRequest::shown;
 
+    const bool wasVisible = window->isVisible();
     putAwayWithoutTray = false;
     platform::showWindow (*window, false);
     platform::transformProcessType (platform::ProcessType::foreground);
 
-    if (! platform::isApplicationActive())
-        platform::activateApplication (window);
+    // A window that has just become visible, and shows, was brought to the front with the keyboard focus by JUCE's
+    // top-level window; once is enough (each time is a round trip to the X server). One that was visible already
+    // may be minimised, or behind others: it is activated.
+    if (! wasVisible && window->isShowing())
+        return;
 
-    window->toFront (true);
+    if (platform::isApplicationActive())
+        window->toFront (true);
+    else
+        platform::activateApplication (window);
 }
 
 void hideMainWindow()

@@ -223,8 +223,10 @@ void MainComponent::windowVisibilityStep (const EngineSnapshot& s)
     {
         if (showing)
         {
+            // Shown by showMainWindow, it was brought to the front there.
             thread->windowStart = s.now;
-            raise();
+            if (windowRequest != WindowRequest::shown)
+                raise();
             raiseWindowPending = ! putAway;
         }
         else

@@ -1,5 +1,7 @@
 #include "WebView.h"
 
+#include <utility>
+
 namespace olvo
 {
 
@@ -81,9 +83,12 @@ private:
 //==============================================================================
 WebViewComponent::WebViewComponent() = default;
 
-WebViewComponent::~WebViewComponent() = default;   // the browser ends its helper
+WebViewComponent::~WebViewComponent()   // the browser ends its helper
+{
+    cancelPendingUpdate();
+}
 
-void WebViewComponent::makeBrowser()
+void WebViewComponent::handleAsyncUpdate()
 {
     if (browser != nullptr)
         return;
@@ -93,12 +98,21 @@ void WebViewComponent::makeBrowser()
     browser->showEmbeddedWindow (isVisible());
     browser->setBounds (getLocalBounds());
     addAndMakeVisible (*browser);
+
+    if (pendingUrl.isNotEmpty())
+        browser->goToURL (std::exchange (pendingUrl, {}));
 }
 
 void WebViewComponent::load (const juce::String& url)
 {
-    makeBrowser();
-    browser->goToURL (url);
+    if (browser != nullptr)
+    {
+        browser->goToURL (url);
+        return;
+    }
+
+    pendingUrl = url;
+    triggerAsyncUpdate();
 }
 
 bool WebViewComponent::hasHelperWindow() const
@@ -113,11 +127,10 @@ bool WebViewComponent::isEmbeddedWindowAttached() const
 
 void WebViewComponent::visibilityChanged()
 {
-    if (isVisible())
-        makeBrowser();
-
     if (browser != nullptr)
         browser->showEmbeddedWindow (isVisible());
+    else if (isVisible())
+        triggerAsyncUpdate();
 }
 
 void WebViewComponent::resized()

@@ -60,7 +60,8 @@ public:
     soon as it is inside a window on the desktop, whether the browser is visible or not; the helper's window is
     taken out while this view is hidden and put back when shown. */
 class WebViewComponent : public juce::Component,
-                         public WebView
+                         public WebView,
+                         private juce::AsyncUpdater
 {
 public:
     WebViewComponent();
@@ -68,10 +69,12 @@ public:
 
     juce::Component& getComponent() override { return *this; }
 
-    /** Makes the browser if there is none yet, then loads the page. */
+    /** Loads the page; without a browser yet, once it is made. */
     void load (const juce::String& url) override;
 
-    /** True once the browser, and with it its helper process, has been made. */
+    /** True once the browser, and with it its helper process, has been made: on the message thread's next turn
+        after the first load or showing (not inside the caller's work: forking the helper holds the thread some
+        milliseconds, and the first showing comes with the window's own). */
     bool hasBrowser() const { return browser != nullptr; }
 
     /** True once the helper has started and sent its window (shortly after the browser is made). */
@@ -88,9 +91,12 @@ public:
 private:
     class Browser;
 
-    void makeBrowser();
+    void handleAsyncUpdate() override;
 
     std::unique_ptr<Browser> browser;
+
+    /** The page asked for before the browser was made. */
+    juce::String pendingUrl;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WebViewComponent)
 };

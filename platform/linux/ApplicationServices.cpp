@@ -23,6 +23,9 @@ namespace
     }
 
     const juce::Component* windowShownMinimised = nullptr;
+
+    /** The window whose hints last asked to be mapped minimised (none: every window's ask for the normal state). */
+    juce::Component::SafePointer<juce::Component> windowWithIconicHint;
 }
 
 void transformProcessType (ProcessType type)
@@ -48,9 +51,10 @@ void hideApplication()
 
 void showWindow (juce::ResizableWindow& window, bool minimised)
 {
-    // The state a window manager gives a window it maps from withdrawn is the one its hints ask for; set on every
-    // showing, so that one shown minimised once does not come back minimised the next time.
-    if (! window.isVisible() && window.getWindowHandle() != nullptr)
+    // The state a window manager gives a window it maps from withdrawn is the one its hints ask for: one shown
+    // minimised once must not come back minimised the next time.
+    const bool hintToChange = minimised || windowWithIconicHint == &window;
+    if (hintToChange && ! window.isVisible() && window.getWindowHandle() != nullptr)
     {
         if (Display* display = ownDisplay())
         {
@@ -68,6 +72,7 @@ void showWindow (juce::ResizableWindow& window, bool minimised)
             }
 
             XSync (display, False);   // before JUCE's connection maps it
+            windowWithIconicHint = minimised ? &window : nullptr;
         }
     }
 
