@@ -413,6 +413,14 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
 
 namespace
 {
+    /** Waits (a hang guard of 20 s) until the icon is docked in trayer's panel: its window, empty when it never was. */
+    std::string waitForDockedIcon()
+    {
+        std::string icon;
+        XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000);
+        return icon;
+    }
+
     /** True while the window manager lists the main window, shown or minimised: the user can reach it. */
     bool mainWindowListed()
     {
@@ -438,9 +446,8 @@ TEST (RealProgram, WhenItsTrayHostRestartsTheIconDocksAgainAndTheWindowStaysWith
 
     auto app = startProgram();
     const FailureRecord record ({ { "program", app.get() } });
-    std::string icon;
-    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
-        << "no icon docked\n" << app->output();
+    auto icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "no icon docked\n" << app->output();
     EXPECT_FALSE (mainWindowListed()) << "hidden in the tray at start";
 
     // The tray host crashes: the window it held is minimised, in the window list, not put in the user's way.
@@ -453,8 +460,8 @@ TEST (RealProgram, WhenItsTrayHostRestartsTheIconDocksAgainAndTheWindowStaysWith
 
     // The tray host is back: the icon docks again, and the window goes back into the tray.
     ASSERT_TRUE (session.startTrayHost());
-    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
-        << "the icon did not dock again\n" << app->output();
+    icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "the icon did not dock again\n" << app->output();
     EXPECT_TRUE (XSession::waitFor ([] { return ! mainWindowListed(); })) << "not put away into the tray again";
 
     // Its menu works; a restart while the window shows leaves it shown, and closing it puts it into the new tray.
@@ -462,8 +469,8 @@ TEST (RealProgram, WhenItsTrayHostRestartsTheIconDocksAgainAndTheWindowStaysWith
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; })) << "the window did not show";
     session.stopTrayHost();
     ASSERT_TRUE (session.startTrayHost());
-    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
-        << "the icon did not dock after the second restart\n" << app->output();
+    icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "the icon did not dock after the second restart\n" << app->output();
     EXPECT_EQ (mainWindows().size(), 1u) << "the window shown stays shown";
 
     XSession::run ({ "wmctrl", "-i", "-c", mainWindows().front() });
@@ -489,9 +496,8 @@ TEST (RealProgram, ATrayHostThatStartsAfterItTakesItsIcon)
     EXPECT_EQ (iconWindow(), "");
 
     ASSERT_TRUE (session.startTrayHost());
-    std::string icon;
-    ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
-        << "the tray that came later took no icon\n" << app->output();
+    const auto icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "the tray that came later took no icon\n" << app->output();
     EXPECT_EQ (mainWindows().size(), 1u) << "the window shown at start stays";
 
     // From now on the tray's rule: closing puts the window into the tray, and its menu brings it back.
@@ -523,9 +529,8 @@ TEST (RealProgram, ItsWebEngineRunsOnlyOnceTheViewTypeAsksForTheWebView)
 
         auto app = startProgram();
         const FailureRecord record ({ { "program", app.get() }, { "webapi", &server.webApi } });
-        std::string icon;
-        ASSERT_TRUE (XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 20000))
-            << row.viewType << ": no icon docked\n" << app->output();
+        const auto icon = waitForDockedIcon();
+        ASSERT_FALSE (icon.empty()) << row.viewType << ": no icon docked\n" << app->output();
         ASSERT_TRUE (XSession::waitFor ([&] { return server.upToDate(); }, 60000))
             << row.viewType << ": never up to date\n" << server.webApi.output();
 
