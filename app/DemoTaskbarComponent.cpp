@@ -28,7 +28,7 @@ private:
         if (platform::dockedIconWidth (icon.getWindowHandle()) >= iconSize)
         {
             stopTimer();
-            menuBarIconInTray = true;
+            icon.docked();
             return;
         }
 
@@ -51,10 +51,43 @@ private:
 DemoTaskbarComponent::DemoTaskbarComponent()
 {
     setMenuColours (menuLookAndFeel);
-
-    dock();
     setIconTooltip ("OlvoAssistant App");
 
+    const auto trayAppeared = [this]
+    {
+        std::puts ("A system tray is there: docking the menu-bar icon");
+        startDocking();
+    };
+    trayWatch = std::make_unique<platform::TrayHostWatch> (trayAppeared, [this] { trayGone(); });
+    if (trayWatch->isTrayPresent())
+        startDocking();
+    else
+        removeFromDesktop();   // JUCE's icon makes its window at once: none until a tray host is there
+}
+
+DemoTaskbarComponent::~DemoTaskbarComponent()
+{
+    menuBarIconInTray = false;
+    trayWatch.reset();
+    docking.reset();
+    stopTimer();
+    juce::PopupMenu::dismissAllActiveMenus();   // an open menu uses our look-and-feel
+}
+
+bool DemoTaskbarComponent::hasTrayHost() const
+{
+    return trayWatch->isTrayPresent();
+}
+
+void DemoTaskbarComponent::startDocking()
+{
+    // A fresh window: the one docked in a tray host that has gone may have been left on the desktop.
+    menuBarIconInTray = false;
+    docking.reset();
+    if (isOnDesktop())
+        removeFromDesktop();
+
+    dock();
     docking = std::make_unique<Docking> (*this);
 }
 
@@ -72,19 +105,27 @@ void DemoTaskbarComponent::dock()
                                                    BinaryData::trayIconTemplate_pngSize));
 }
 
+void DemoTaskbarComponent::docked()
+{
+    setMenuBarIconInTray (true);
+}
+
 void DemoTaskbarComponent::giveUpDocking()
 {
     std::puts ("The system tray did not take the menu-bar icon: the window stays open instead");
     removeFromDesktop();   // a window manager may have taken its window for a top-level one
-    showMainWindow();
+
+    if (currentMainWindow != nullptr && ! currentMainWindow->isVisible())
+        showMainWindow();
 }
 
-DemoTaskbarComponent::~DemoTaskbarComponent()
+void DemoTaskbarComponent::trayGone()
 {
-    menuBarIconInTray = false;
+    std::puts ("The system tray has gone: the window stays within reach until the menu-bar icon docks again");
+
     docking.reset();
-    stopTimer();
-    juce::PopupMenu::dismissAllActiveMenus();   // an open menu uses our look-and-feel
+    removeFromDesktop();   // the tray host may have left its window on the desktop
+    setMenuBarIconInTray (false);
 }
 
 void DemoTaskbarComponent::mouseDown (const juce::MouseEvent&)

@@ -1,13 +1,31 @@
 #include "TrayTestApplication.h"
 
+#include "BinaryData.h"
+
 #include "mainwindow/AppGlobals.h"
 #include "platform/ApplicationServices.h"
-#include "platform/MenuBarHost.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace olvo
 {
+
+namespace
+{
+    std::vector<juce::Image> decodeEmbeddedImages()
+    {
+        std::vector<juce::Image> images;
+        for (int i = 0; i < BinaryData::namedResourceListSize; ++i)
+        {
+            int size = 0;
+            const auto* data = BinaryData::getNamedResource (BinaryData::namedResourceList[i], size);
+            if (data != nullptr && size > 8 && std::memcmp (data, "\x89PNG", 4) == 0)
+                images.push_back (juce::ImageCache::getFromMemory (data, size));
+        }
+        return images;
+    }
+}
 
 TrayTestApplication::TrayTestApplication (MainComponent::Options options)
     : contentOptions (std::move (options))
@@ -19,14 +37,14 @@ TrayTestApplication::~TrayTestApplication() = default;
 void TrayTestApplication::initialise (const juce::String& commandLine)
 {
     launchCommandLine = commandLine;
+    embeddedImages = decodeEmbeddedImages();
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), contentOptions);
 
-    const bool trayHost = platform::isTrayHostPresent();
-    if (trayHost)
-        mainWindow->taskbarIcon = std::make_unique<DemoTaskbarComponent>();
-    else
-        std::puts ("No system tray: no menu-bar icon; the window stays open instead");
+    mainWindow->taskbarIcon = std::make_unique<DemoTaskbarComponent>();
+    const bool trayHost = mainWindow->taskbarIcon->hasTrayHost();
+    if (! trayHost)
+        std::puts ("No system tray: no menu-bar icon until one appears; the window stays open instead");
 
     currentMainWindow = mainWindow.get();
 
@@ -50,6 +68,7 @@ void TrayTestApplication::shutdown()
     currentMainWindow = nullptr;
     mainWindow.reset();
     messageThreadWatch.reset();
+    embeddedImages.clear();
 }
 
 //==============================================================================
@@ -80,6 +99,12 @@ TrayTestApplication::MainWindow::~MainWindow()
 void TrayTestApplication::MainWindow::closeButtonPressed()
 {
     hideMainWindow();
+}
+
+void TrayTestApplication::MainWindow::visibilityChanged()
+{
+    if (! platform::isBeingShownMinimised (*this))
+        juce::DocumentWindow::visibilityChanged();
 }
 
 void TrayTestApplication::MainWindow::resized()

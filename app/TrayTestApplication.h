@@ -8,6 +8,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <memory>
+#include <vector>
 
 namespace olvo
 {
@@ -17,8 +18,9 @@ namespace olvo
     The application object: one instance at a time, started hidden as a menu-bar process with its icon.
 
     initialise builds the one main window (content: MainComponent, which starts the engine) and the menu-bar icon,
-    then hides the window and makes the process menu-bar only. Without a tray host there is no icon: the window is
-    shown at start instead, so the user is never locked out (and so it is when the tray does not take the icon).
+    then hides the window and makes the process menu-bar only. Without a tray host the icon waits for one to appear,
+    and the window is shown at start instead, so the user is never locked out (and so it is when the tray does not
+    take the icon, and kept within reach whenever the tray host goes).
     shutdown deletes the window, which stops the engine before JUCE and the statics are torn down; the menu's "Quit"
     ends the process at once instead (status 1).
 */
@@ -57,7 +59,10 @@ public:
         void closeButtonPressed() override;
         void resized() override;
 
-        /** The menu-bar icon; null when no tray host was found. */
+        /** Brought to the front when it becomes visible, unless it is shown minimised. */
+        void visibilityChanged() override;
+
+        /** The menu-bar icon, docked while there is a tray host. */
         std::unique_ptr<DemoTaskbarComponent> taskbarIcon;
 
     private:
@@ -73,6 +78,11 @@ public:
 
 private:
     MainComponent::Options contentOptions;
+
+    /** Every image embedded in the program, decoded at start and held while the application runs: JUCE's image
+        cache drops an image nobody holds after some 5 s, and decodes it again the next time it is asked for, on
+        the message thread (1 to 10 ms each: in the pass that shows a new status, or in the window's first paint). */
+    std::vector<juce::Image> embeddedImages;
     std::unique_ptr<MessageThreadWatch> messageThreadWatch;   // only for measurements (OLVO_WATCH_MESSAGE_THREAD)
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TrayTestApplication)

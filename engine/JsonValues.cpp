@@ -112,13 +112,18 @@ juce::String text (const juce::var& v)
 
 namespace
 {
-    /** Control characters, white space and the invisible format characters (zero-width, direction overrides) of
-        Unicode as well as of ASCII: a link holding one is not what it shows. */
-    bool isControlSpaceOrInvisible (juce::juce_wchar c)
+    /** The characters a URL may hold unescaped: letters, digits, the unreserved "-._~" and the reserved characters,
+        except "$" and "'". A link reaches xdg-open, a shell script, and through it whatever opener the desktop has:
+        these two mean the most to a shell, and a server can send them escaped (%24, %27) all the same. */
+    bool isPlainUrlCharacter (unsigned char c)
     {
-        return c < 0x20 || (c >= 0x7F && c <= 0xA0) || c == 0xAD || c == 0x1680 || c == 0x180E
-               || (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F)
-               || c == 0x3000 || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE0000 && c <= 0xE007F);
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+               || (c != 0 && std::strchr ("-._~:/?#[]@!&()*+,;=", c) != nullptr);
+    }
+
+    bool isHexDigit (unsigned char c)
+    {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     }
 }
 
@@ -131,11 +136,19 @@ bool isSafeLink (const juce::String& url)
     if (url.length() <= schemeEnd || url[schemeEnd] == '/')
         return false;   // no host
 
-    for (auto p = url.getCharPointer(); ! p.isEmpty(); ++p)
+    // Byte by byte: any byte of a character beyond ASCII is refused, as is everything else a URL must escape.
+    for (auto* p = reinterpret_cast<const unsigned char*> (url.toRawUTF8()); *p != 0; ++p)
     {
-        const auto c = *p;
-        if (isControlSpaceOrInvisible (c) || c == ' ' || c == '"' || c == '\'' || c == '`' || c == '$' || c == '\\')
+        if (*p == '%')
+        {
+            if (! isHexDigit (p[1]) || ! isHexDigit (p[2]))
+                return false;
+            p += 2;
+        }
+        else if (! isPlainUrlCharacter (*p))
+        {
             return false;
+        }
     }
     return true;
 }

@@ -26,8 +26,11 @@ bool startsWithInteger (const juce::String& text);
 /** The value's text form; void gives the empty string. */
 juce::String text (const juce::var& v);
 
-/** True for an absolute http or https URL that is safe to hand to a browser or a shell: no control characters,
-    spaces, quotes, backticks, "$" or backslashes. */
+/** True for an absolute http or https URL with a host that holds only what a URL may hold unescaped: ASCII
+    letters and digits, "-._~:/?#[]@!&()*+,;=" and "%" followed by two hex digits. Everything else is refused:
+    control characters, spaces, double quotes, "<>|{}^", the backslash, the backtick and any character beyond ASCII;
+    and also "$" and "'", which a URL may hold but which mean the most to a shell (a server can send them escaped).
+    The one rule for every link the application keeps, fetches or opens. */
 bool isSafeLink (const juce::String& url);
 
 /** The value's text when it is a safe link (see isSafeLink), otherwise empty. */

@@ -14,8 +14,14 @@ extern juce::String launchCommandLine;
 extern juce::DocumentWindow* currentMainWindow;
 
 /** True while the menu-bar icon sits in a tray, where its menu can show a hidden main window again (set by the
-    icon). Message thread only. */
+    icon through setMenuBarIconInTray). Message thread only. */
 extern bool menuBarIconInTray;
+
+/** The icon has docked in a tray (true), or has no tray now (false: the tray host has gone, or refused the icon).
+    Without a tray the main window must stay reachable: one put away (hidden) is shown minimised, in the window
+    manager's window list. With a tray again, a window that was put away while there was none, and is still
+    minimised, is put away into the tray once more. Message thread only. */
+void setMenuBarIconInTray (bool inTray);
 
 /** Shows the main window (currentMainWindow): makes it visible, makes the process a foreground application,
     activates it if it is not active and brings the window to the front. The menu's "Show" and the device's arrival

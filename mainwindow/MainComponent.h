@@ -38,7 +38,8 @@ struct MainComponentOptions
     /** Start the 500 ms timer (tests call timerCallback themselves). */
     bool startTimer = true;
 
-    /** Makes the web view; empty: the real WebViewComponent (which starts a helper process). */
+    /** Makes the web view; empty: the real WebViewComponent (whose browser starts a helper process once the view
+        is first shown). */
     WebView::Factory makeWebView;
 
     /** The device web API endpoint; empty: MainComponent::apiUrlFromEnvironment(). */

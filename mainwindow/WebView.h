@@ -16,8 +16,8 @@ namespace olvo
     Navigation is limited to http, https and about:blank; anything else (file:, javascript:, data:, custom schemes)
     is refused and latches nothing.
 
-    The real one is WebViewComponent, whose construction starts a helper process; tests give the window a stand-in
-    through a Factory so that they never start one.
+    The real one is WebViewComponent, whose browser starts a helper process once the view is first needed; tests
+    give the window a stand-in through a Factory so that they never start one.
 */
 class WebView
 {
@@ -49,34 +49,54 @@ public:
 };
 
 //==============================================================================
-/** The embedded browser (WebKit through JUCE). Its construction forks a helper process that re-runs the executable,
-    so the program's main must be JUCE's (or route --juce-gtkwebkitfork-child to it).
+/** The embedded browser (WebKit through JUCE), made the first time it is needed: when a page is first loaded or
+    the view first shown. Making JUCE's browser forks a helper process that re-runs the executable (so the
+    program's main must be JUCE's, or route --juce-gtkwebkitfork-child to it), and the helper starts WebKit's
+    processes, some 350 MB, for as long as the browser lives: a window that never shows its web view starts none of
+    them. Until then this is an empty component in the browser's place.
 
-    On X11, JUCE maps the helper's window as soon as the browser is inside a window on the desktop, whether the
-    browser is visible or not; this one takes that window out while it is hidden and puts it back when shown. */
-class WebViewComponent : public juce::WebBrowserComponent,
-                         public WebView
+    The helper sends its window once it has started GTK and WebKit (JUCE's browser, as this build mends it, does not
+    wait for it on the message thread); pages asked for before wait for it. On X11, JUCE maps the helper's window as
+    soon as it is inside a window on the desktop, whether the browser is visible or not; the helper's window is
+    taken out while this view is hidden and put back when shown. */
+class WebViewComponent : public juce::Component,
+                         public WebView,
+                         private juce::AsyncUpdater
 {
 public:
     WebViewComponent();
     ~WebViewComponent() override;
 
     juce::Component& getComponent() override { return *this; }
-    void load (const juce::String& url) override { goToURL (url); }
 
-    /** The navigation rule and the latch (see WebView). */
-    bool pageAboutToLoad (const juce::String& newURL) override;
+    /** Loads the page; without a browser yet, once it is made. */
+    void load (const juce::String& url) override;
 
-    /** True while the helper's window is placed in this component (it is when the component is visible). */
+    /** True once the browser, and with it its helper process, has been made: on the message thread's next turn
+        after the first load or showing (not inside the caller's work: forking the helper holds the thread some
+        milliseconds, and the first showing comes with the window's own). */
+    bool hasBrowser() const { return browser != nullptr; }
+
+    /** True once the helper has started and sent its window (shortly after the browser is made). */
+    bool hasHelperWindow() const;
+
+    /** True while the helper's window is placed in the view (it is when the view is visible and the helper has
+        sent it). */
     bool isEmbeddedWindowAttached() const;
 
+    /** Shown for the first time: makes the browser. */
     void visibilityChanged() override;
+    void resized() override;
 
 private:
-    void updateEmbeddedWindow();
+    class Browser;
 
-    /** JUCE's component holding the helper's window (the browser's one child); null without WebKit. */
-    juce::Component* embeddedWindow = nullptr;
+    void handleAsyncUpdate() override;
+
+    std::unique_ptr<Browser> browser;
+
+    /** The page asked for before the browser was made. */
+    juce::String pendingUrl;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WebViewComponent)
 };

@@ -34,6 +34,18 @@ ProcessType currentProcessType();
 /** Hides every top-level window of the application and dismisses any open popup menu. */
 void hideApplication();
 
+/** Makes a window visible: as a normal window, or minimised (mapped as an icon of the window manager's: in its
+    window list, not on the screen). How a window that is visible already shows is left as it is. */
+void showWindow (juce::ResizableWindow& window, bool minimised);
+
+/** Hides a window, also one that is minimised: such a window is not mapped, so that unmapping it (all JUCE does)
+    would leave it minimised in the window manager's list; it is withdrawn. */
+void hideWindow (juce::ResizableWindow& window);
+
+/** True while showWindow makes this window visible minimised. JUCE's top-level window brings a window that becomes
+    visible to the front, which would restore it: the window's visibilityChanged must not, meanwhile. */
+bool isBeingShownMinimised (const juce::Component& window);
+
 /** Activates the application on the given window: un-minimises it, brings it to the front and focuses it, if it is
     visible. Null does nothing. */
 void activateApplication (juce::ResizableWindow* window);

@@ -10,10 +10,11 @@ namespace olvo::platform
 //==============================================================================
 /** Opening links in the default browser (help, the web application, the filler link, links in popups).
 
-    Only absolute http or https URLs without control characters, white space, quotes, backticks, "$" or backslashes
-    are opened: the same rule by which the engine keeps the server's links (olvo::json::isSafeLink). An accepted link
-    is started as `xdg-open <url>` with an argument list, never through a shell (JUCE's Process::openDocument and
-    URL::launchInDefaultBrowser run one on Linux). Message thread only.
+    Only absolute http or https URLs made of what a URL may hold unescaped are opened (no white space, quotes,
+    "<>|", backticks, "$", backslashes or characters beyond ASCII): the same rule by which the engine keeps the
+    server's links (olvo::json::isSafeLink). An accepted link is started as `xdg-open <url>` with an argument list,
+    never through a shell (JUCE's Process::openDocument and URL::launchInDefaultBrowser run one on Linux). Message
+    thread only.
 */
 
 /** True for a link that openLink would hand to the browser. */

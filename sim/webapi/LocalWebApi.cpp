@@ -605,9 +605,17 @@ int LocalWebApi::start (int requestedPort)
     auto handler = [this] (const httplib::Request& req, httplib::Response& res) { handle (req, res); };
     srv->Post (routePattern, handler);
     srv->Get (routePattern, handler);
-    srv->Get (webAppPath, [] (const httplib::Request&, httplib::Response& res)
+    srv->Get (webAppPath, [this] (const httplib::Request&, httplib::Response& res)
     {
         res.set_content (webAppPage, "text/html; charset=utf-8");
+
+        std::function<void (const juce::String&)> logger;
+        {
+            std::lock_guard<std::mutex> lock (mutex);
+            logger = requestLogger;
+        }
+        if (logger)
+            logger (juce::String ("GET ") + webAppPath);
     });
     if (imagesFolder.isDirectory())
         srv->set_mount_point (imagesPath, imagesFolder.getFullPathName().toStdString());

@@ -272,7 +272,8 @@ public:
     /** "http://127.0.0.1:<port>/app/": a small page standing in for the maker's web application, so that a window
         run against this server shows a page in its web view without the internet. */
     juce::String webAppUrl() const;
-    /** Called with one line per request (on a server thread, outside the lock); set before start(). */
+    /** Called with one line per request (on a server thread, outside the lock), "GET /app/" for the web
+        application's page; set before start(). */
     void setRequestLogger (std::function<void (const juce::String&)> logger);
     /** Serves the files of a folder by GET under "/images/" (images for the replies to name, where the image hosts
         of the built-in content are not reachable); set before start(). */

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>   // after JUCE's headers, which would not survive its macros
+#include <X11/Xutil.h>
+
+#include <cstdint>
 #include <cstdio>
 
 namespace olvo
@@ -103,13 +107,14 @@ TEST_F (ApplicationTest, WithATrayHostItStartsHiddenAsAMenuBarProcessWithItsIcon
     EXPECT_EQ (window.taskbarIcon->getHeight(), 22);
 }
 
-TEST_F (ApplicationTest, WithoutATrayHostItShowsTheWindowAtStartAndMakesNoIcon)
+TEST_F (ApplicationTest, WithoutATrayHostItShowsTheWindowAtStartAndItsIconWaitsOffTheDesktop)
 {
     auto& window = start();
     EXPECT_TRUE (window.isVisible());
     EXPECT_TRUE (window.isOnDesktop());
     EXPECT_TRUE (test::pumpUntil ([&] { return test::isMappedOnDisplay (window.getWindowHandle()); }));
-    EXPECT_EQ (window.taskbarIcon, nullptr);
+    ASSERT_NE (window.taskbarIcon, nullptr);
+    EXPECT_FALSE (window.taskbarIcon->isOnDesktop()) << "no icon window without a tray";
     EXPECT_EQ (platform::currentProcessType(), platform::ProcessType::foreground);
 
     // Closing it cannot hide it then (nothing could bring it back but the device): it stays in the window list,
@@ -171,6 +176,74 @@ TEST_F (ApplicationTest, ATrayThatNeverTakesTheIconLeavesTheWindowShownNotLocked
     // Closing it now keeps it in the window list, as without a tray.
     window.closeButtonPressed();
     EXPECT_TRUE (window.isVisible());
+}
+
+TEST_F (ApplicationTest, ATrayThatAppearsAfterTheStartTakesTheIconAndFromThenOnCloseHidesTheWindow)
+{
+    auto& window = start();
+    ASSERT_TRUE (window.isVisible());
+
+    const test::FakeTrayHost host (test::FakeTrayHost::Docking::embeds);
+    ASSERT_TRUE (test::pumpUntil ([] { return menuBarIconInTray; }, 30000)) << "the late tray took no icon";
+    EXPECT_TRUE (window.taskbarIcon->isOnDesktop());
+    EXPECT_TRUE (window.isVisible()) << "the window shown at start stays";
+
+    window.closeButtonPressed();
+    EXPECT_FALSE (window.isVisible());
+    EXPECT_EQ (platform::currentProcessType(), platform::ProcessType::uiElement);
+}
+
+namespace
+{
+    /** The state the main window's hints ask a window manager to map it in (NormalState, IconicState), -1 when
+        unknown. */
+    int initialStateOf (juce::Component& window)
+    {
+        Display* display = XOpenDisplay (nullptr);
+        if (display == nullptr)
+            return -1;
+        int state = -1;
+        if (auto* hints = XGetWMHints (display, (Window) (uintptr_t) window.getWindowHandle()))
+        {
+            if ((hints->flags & StateHint) != 0)
+                state = hints->initial_state;
+            XFree (hints);
+        }
+        XCloseDisplay (display);
+        return state;
+    }
+}
+
+TEST_F (ApplicationTest, WhileNoTrayHoldsTheIconTheWindowStaysWithinReach)
+{
+    auto host = std::make_unique<test::FakeTrayHost> (test::FakeTrayHost::Docking::embeds);
+    auto& window = start();
+    auto& icon = *window.taskbarIcon;
+    ASSERT_TRUE (test::pumpUntil ([] { return menuBarIconInTray; }, 30000));
+    ASSERT_FALSE (window.isVisible());
+
+    // The tray host goes with the icon's place: the hidden window is mapped again, asking to be minimised (the
+    // window manager's window list holds it, the screen does not).
+    host.reset();
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! menuBarIconInTray && window.isVisible(); }, 30000))
+        << "the tray went, the window stayed hidden";
+    EXPECT_FALSE (icon.isOnDesktop()) << "no icon window left behind";
+    EXPECT_EQ (initialStateOf (window), IconicState);
+    EXPECT_TRUE (test::pumpUntil ([&] { return test::isMappedOnDisplay (window.getWindowHandle()); }));
+
+    // Meanwhile closing it cannot hide it.
+    window.closeButtonPressed();
+    EXPECT_TRUE (window.isVisible());
+
+    // A tray host again: the icon docks in it; the next showing is a normal one.
+    host = std::make_unique<test::FakeTrayHost> (test::FakeTrayHost::Docking::embeds);
+    ASSERT_TRUE (test::pumpUntil ([] { return menuBarIconInTray; }, 30000)) << "the icon did not dock again";
+    EXPECT_TRUE (icon.isOnDesktop());
+
+    window.setVisible (false);
+    icon.menuItemChosen (DemoTaskbarComponent::showItem);
+    EXPECT_TRUE (window.isVisible());
+    EXPECT_EQ (initialStateOf (window), NormalState);
 }
 
 TEST_F (ApplicationTest, TheMenuHasItsTwoItemsAndOneLookAndFeel)

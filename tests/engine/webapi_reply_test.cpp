@@ -341,7 +341,8 @@ TEST_F (Reply, UnsafeLinksAreStoredEmpty)
 {
     const char* unsafe[] { "file:///etc/passwd", "javascript:alert(1)", "https://x.example/$(reboot)",
                            "https://x.example/`id`", "https://x.example/a b", "/relative/path", "https://",
-                           "https://x.example/\\\\share", "https://x.example/\"onload" };
+                           "https://x.example/\\\\share", "https://x.example/\"onload",
+                           "http://host/help;touch</dev/null>/tmp/x", "http://host/app|touch>/tmp/y" };
 
     for (auto* link : unsafe)
     {

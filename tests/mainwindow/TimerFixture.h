@@ -46,6 +46,9 @@ struct TimerPass : public ::testing::Test
     /** Set before SetUp runs to serve the window's images (by default every download brings nothing). */
     ImageUrlCache::Fetcher fetcher;
 
+    /** Set before SetUp runs to give the window the real web view instead of the stand-in. */
+    bool realWebView = false;
+
     void SetUp() override
     {
         launchCommandLine = {};
@@ -54,6 +57,8 @@ struct TimerPass : public ::testing::Test
             options.launchDialog = dialogs.launcher();
         if (fetcher)
             options.fetchImage = fetcher;
+        if (realWebView)
+            options.makeWebView = {};
         window = std::make_unique<MainComponent> (options);
     }
 

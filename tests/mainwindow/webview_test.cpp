@@ -1,4 +1,5 @@
 #include "GuiTestSupport.h"
+#include "TimerFixture.h"
 
 #include "mainwindow/WebView.h"
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -174,6 +176,7 @@ TEST (WebViewComponent, LoadsAPageFromALocalServerAndRefusesOtherSchemes)
     window.setVisible (true);
 
     // Hidden, JUCE would still show the helper's window: it is taken out while the view is hidden.
+    ASSERT_TRUE (test::pumpUntil ([&] { return view.hasHelperWindow(); }, 30000)) << "the helper sent no window";
     view.setVisible (false);
     EXPECT_FALSE (view.isEmbeddedWindowAttached());
     view.setVisible (true);
@@ -192,6 +195,53 @@ TEST (WebViewComponent, LoadsAPageFromALocalServerAndRefusesOtherSchemes)
     EXPECT_EQ (view.lastUrl, pages.url ("/second"));
 
     window.clearContentComponent();
+}
+
+TEST (WebViewComponent, StartsItsBrowserAndHelperOnlyOnceAPageIsLoadedOrItIsShown)
+{
+    const struct { const char* need; std::function<void (WebViewComponent&)> ask; bool attached; } table[] {
+        { "a page loaded while hidden", [] (WebViewComponent& v) { v.load ("about:blank"); }, false },
+        { "shown", [] (WebViewComponent& v) { v.setVisible (true); }, true },
+        { "neither", [] (WebViewComponent&) {}, false },
+    };
+
+    for (const auto& row : table)
+    {
+        // As the main window holds it: a hidden child of a window on the screen.
+        Window window;
+        juce::Component content;
+        content.setSize (400, 300);
+        auto view = std::make_unique<WebViewComponent>();
+        view->setBounds (content.getLocalBounds());
+        content.addChildComponent (*view);
+        window.setContentNonOwned (&content, true);
+        window.setVisible (true);
+        test::pumpFor (300);
+        EXPECT_FALSE (view->hasBrowser()) << row.need;
+        EXPECT_EQ (webViewHelper(), 0) << row.need;
+        EXPECT_EQ (webViewThread(), 0) << row.need;
+
+        row.ask (*view);
+        const bool asked = std::string (row.need) != "neither";
+        EXPECT_FALSE (view->hasBrowser()) << row.need << ": made within the caller's work";
+        pid_t helper = 0;
+        if (asked)
+        {
+            EXPECT_TRUE (test::pumpUntil ([&] { return view->hasBrowser(); }, 30000)) << row.need;
+            EXPECT_TRUE (test::pumpUntil ([&] { return (helper = webViewHelper()) != 0; }, 30000)) << row.need;
+            EXPECT_TRUE (test::pumpUntil ([&] { return view->hasHelperWindow(); }, 30000)) << row.need;
+        }
+        test::pumpFor (300);
+        EXPECT_EQ (view->hasBrowser(), asked) << row.need;
+        EXPECT_EQ (webViewHelper(), helper) << row.need;
+        EXPECT_EQ (view->isEmbeddedWindowAttached(), row.attached) << row.need;
+
+        // Teardown, whether it started one or not: none is left.
+        view.reset();
+        EXPECT_TRUE (helper == 0 || ! processExists (helper)) << row.need << ": the helper outlived its view";
+        EXPECT_EQ (webViewHelper(), 0) << row.need;
+        window.clearContentComponent();
+    }
 }
 
 // JUCE's thread reading the helper's pipe polled it in a busy loop (most of a core for as long as a web view
@@ -218,6 +268,59 @@ TEST (WebViewComponent, ItsThreadSleepsWhileNothingHappens)
 }
 
 //==============================================================================
+namespace
+{
+    /** The main window with the real web view. */
+    struct MainWindowWebView : public test::TimerPass
+    {
+        MainWindowWebView() { realWebView = true; }
+    };
+}
+
+TEST_F (MainWindowWebView, TheWebEngineStartsOnlyOnceTheViewTypeAsksForTheWebViewAndThenLoadsThePage)
+{
+    PageServer pages;
+    ASSERT_GT (pages.port, 0);
+
+    // The link views show nothing in the web view: no browser, no helper, for the device's whole presence; the
+    // window goes without one.
+    {
+        const test::OnScreen screen (c());
+        plug (1, 2, 0);
+        e().webAppUrl.set (pages.url ("/first"));
+        for (const char* type : { "link", "link_only", "" })
+        {
+            e().viewType.set (type);
+            pass();
+            pass();
+            EXPECT_FALSE (dynamic_cast<WebViewComponent&> (*c().webView).hasBrowser()) << type;
+            EXPECT_EQ (webViewHelper(), 0) << type;
+        }
+    }
+    rebuild();
+    EXPECT_EQ (webViewHelper(), 0);
+
+    // "webview": the first pass that shows it asks for it, and the page loads.
+    const test::OnScreen screen (c());
+    auto& view = dynamic_cast<WebViewComponent&> (*c().webView);
+    plug (1, 2, 0);
+    e().webAppUrl.set (pages.url ("/first"));
+    e().viewType.set ("webview");
+    pass();
+    EXPECT_TRUE (view.isVisible());
+    EXPECT_FALSE (view.hasBrowser()) << "made within the pass, which shows the window too";
+    EXPECT_TRUE (test::pumpUntil ([&] { return view.hasBrowser(); }, 30000));
+    pid_t helper = 0;
+    EXPECT_TRUE (test::pumpUntil ([&] { return (helper = webViewHelper()) != 0; }, 30000)) << "no helper";
+    EXPECT_TRUE (test::pumpUntil ([&] { return pages.firstServed > 0 && view.lastUrl.isNotEmpty(); }, 30000))
+        << "the page was not loaded";
+
+    // The window goes with its browser's helper.
+    window.reset();
+    EXPECT_TRUE (helper == 0 || ! processExists (helper)) << "the helper outlived the window";
+}
+
+//==============================================================================
 // A web view goes promptly, whatever became of its helper; each case in a process of its own, so that a hang or a
 // signal shows as a failure of that case (a process ended by a signal has no output line after it).
 
@@ -233,6 +336,15 @@ static pid_t settledHelper()
     return helper;
 }
 
+/** A web view with its browser (and helper) started. */
+static std::unique_ptr<WebViewComponent> startedWebView()
+{
+    auto view = std::make_unique<WebViewComponent>();
+    view->setVisible (true);
+    test::pumpUntil ([&] { return view->hasBrowser(); }, 30000);
+    return view;
+}
+
 /** The routine's end once its web view is deleted: the helper must have been reaped. */
 static int endOnceReaped (pid_t helper)
 {
@@ -241,7 +353,7 @@ static int endOnceReaped (pid_t helper)
 
 static test::ChildRoutine helperKilled ("web-view-helper-killed", []
 {
-    auto view = std::make_unique<WebViewComponent>();
+    auto view = startedWebView();
     const auto helper = settledHelper();
     if (helper == 0)
         return 1;
@@ -259,7 +371,7 @@ static test::ChildRoutine quitDuringPageEvent ("web-view-quit-during-page-event"
 {
     // The message loop does not run: the helper's report of its first page waits for it, and the web view's thread
     // waits (on a futex) until the message thread has handled it.
-    auto view = std::make_unique<WebViewComponent>();
+    auto view = startedWebView();
     int thread = 0, waiting = 0;
     for (int tries = 0; tries < 400 && waiting < 10; ++tries)
     {
@@ -277,7 +389,7 @@ static test::ChildRoutine quitDuringPageEvent ("web-view-quit-during-page-event"
 
 static test::ChildRoutine helperStopped ("web-view-helper-stopped", []
 {
-    auto view = std::make_unique<WebViewComponent>();
+    auto view = startedWebView();
     const auto helper = settledHelper();
     if (helper == 0)
         return 1;
@@ -287,9 +399,21 @@ static test::ChildRoutine helperStopped ("web-view-helper-stopped", []
     return endOnceReaped (helper);
 });
 
+static test::ChildRoutine quitBeforeHelperWindow ("web-view-quit-before-helper-window", []
+{
+    // Deleted at once: the helper has not sent its window yet (it is still starting GTK and WebKit).
+    auto view = startedWebView();
+    view.reset();
+    if (waitpid (-1, nullptr, WNOHANG) != -1 || errno != ECHILD)
+        return std::puts ("the helper was not reaped"), 3;
+    test::pumpFor (500);   // the thread's news of the helper's window, if any, finds the web view gone
+    return std::puts (gone), 0;
+});
+
 TEST (WebViewComponent, GoesPromptlyWhateverBecameOfItsHelper)
 {
     const struct { const char* routine; const char* helper; } table[] {
+        { "web-view-quit-before-helper-window", "still starting: its window not sent yet" },
         { "web-view-helper-killed", "killed: the web view's thread ends, a page load sends nothing" },
         { "web-view-quit-during-page-event", "reporting a page the message thread has not handled yet" },
         { "web-view-helper-stopped", "answering nothing: sent SIGTERM then SIGKILL, and reaped" },

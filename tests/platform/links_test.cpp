@@ -11,13 +11,23 @@ namespace olvo
 
 namespace
 {
-    // Links a server or a user could hand us; none of those refused may reach a browser, and none of any kind may
-    // reach a shell.
+    // Links a server or a user could hand us: only what a URL may hold unescaped is opened. None of those refused
+    // may reach a browser, and none of any kind may reach a shell.
     const struct { const char* url; bool openable; } linkTable[] {
         { "https://olvo.example/olvo-app-how-to", true },
         { "http://127.0.0.1:8080/page?x=1&y=2#top", true },
         { "HTTPS://OLVO.EXAMPLE/", true },
-        { "https://olvo.example/a;b|c&d>e<f", true },     // no shell ever sees it: one argument of xdg-open
+        { "https://olvo.example/a;b=c&d+e,f!g*h(i)~j@k:l/m?n[o]#p", true },   // every reserved character
+        { "https://olvo.example/caf%C3%A9%20menu%2a", true },                  // escaped, in either case
+        { "http://[::1]:8080/", true },
+        { "http://host/help;touch</dev/null>/tmp/x", false },   // outside a URL: refused though no shell sees it
+        { "http://host/app|touch>/tmp/y", false },
+        { "https://olvo.example/{a}", false },
+        { "https://olvo.example/a^b", false },
+        { "https://olvo.example/100%", false },                 // "%" only with two hex digits after it
+        { "https://olvo.example/%4", false },
+        { "https://olvo.example/%zz", false },
+        { "https://olvo.example/price$5", false },              // allowed in a URL, kept out here: shells' "$"
         { "", false },
         { "olvo.example/page", false },
         { "ftp://olvo.example/file", false },
@@ -36,7 +46,7 @@ namespace
         { "https://olvo.example/\"quote", false },
         { "https://olvo.example/'quote", false },
         { "https://olvo.example/back\\slash", false },
-        { u8"https://olvo.example/caf\u00e9", true },       // letters of any script are fine
+        { u8"https://olvo.example/caf\u00e9", false },      // beyond ASCII: a server escapes it
         { u8"https://olvo.example/\u0085next-line", false },   // Unicode's control characters and spaces too
         { u8"https://olvo.example/no\u00a0break", false },
         { u8"https://olvo.example/line\u2028separator", false },

@@ -272,14 +272,23 @@ XSession::XSession (bool withTrayHost)
         return;
     }
 
-    if (withTrayHost)
-    {
-        servers.push_back (std::make_unique<Process> (std::vector<std::string> {
+    if (withTrayHost && ! startTrayHost())
+        problem = "trayer did not take the tray selection";
+}
+
+bool XSession::startTrayHost()
+{
+    if (trayHost == nullptr)
+        trayHost = std::make_unique<Process> (std::vector<std::string> {
             "trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-            "--SetDockType", "true" }));
-        if (! waitFor (traySelectionOwned))
-            problem = "trayer did not take the tray selection";
-    }
+            "--SetDockType", "true" });
+    return waitFor (traySelectionOwned);
+}
+
+void XSession::stopTrayHost()
+{
+    trayHost.reset();
+    waitFor ([] { return ! traySelectionOwned(); });
 }
 
 bool XSession::isUp()
@@ -293,6 +302,7 @@ XSession::~XSession()
         --sessionsUp;
 
     // Clients first, the X server last.
+    trayHost.reset();
     while (! servers.empty())
         servers.pop_back();
 

@@ -92,6 +92,12 @@ public:
     /** Empty when the session is up; what went wrong otherwise. */
     const std::string& failure() const { return problem; }
 
+    /** Starts the tray host (trayer), when there is none; false when it did not take the tray selection. */
+    bool startTrayHost();
+
+    /** Ends the tray host at once (SIGKILL, as a panel that crashes), and waits until the selection is free. */
+    void stopTrayHost();
+
     /** Runs a tool (xdotool, xprop, wmctrl, ...) to its end: its output, trimmed. */
     static std::string run (const std::vector<std::string>& arguments, int* exitStatus = nullptr);
 
@@ -120,6 +126,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<Process>> servers;
+    std::unique_ptr<Process> trayHost;
     std::string oldDisplay, problem;
     bool displaySet = false;
 };

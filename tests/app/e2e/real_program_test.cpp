@@ -221,6 +221,45 @@ namespace
         ~ScopedEnvironment() { unsetenv (name); }
         const char* name;
     };
+
+    /** For the programs a test starts: the local web API with its built-in content, which asks for the web view
+        (its own stand-in page as the web application), or with the view type given; and a device plugged in from
+        the start. So the web view shows, and its helper runs, once the device's first poll is answered. */
+    struct ServerAndDevice
+    {
+        explicit ServerAndDevice (const ScratchFolder& folder, const std::string& viewType = {})
+            : webApi (viewType.empty()
+                          ? std::vector<std::string> { webApiProgram, "--own-web-app", "yes", "--max-seconds", "240" }
+                          : std::vector<std::string> { webApiProgram, "--own-web-app", "yes", "--max-seconds", "240",
+                                                       "--scenario", folder.write ("server.json", "{ \"view_type\": \""
+                                                                                                      + viewType + "\" }") })
+        {
+            if (! webApi.waitForOutput ("listening on", 60000))
+                return;
+            const auto listening = webApi.output();
+            const auto start = listening.find ("http://");
+            api.emplace ("OLVO_API_URL", listening.substr (start, listening.find_first_of (" \n", start) - start));
+            device.emplace ("OLVO_SIM_SCENARIO", folder.write ("device.txt", "plug\n"));
+        }
+
+        bool isUp() const { return api.has_value(); }
+
+        /** True once the engine has confirmed "Up to Date" (a request answered with nothing to write). */
+        bool upToDate() const
+        {
+            const auto out = webApi.output();
+            return out.find (" -> nochange\n") != std::string::npos || out.find (" -> full\n") != std::string::npos;
+        }
+
+        Process webApi;
+        std::optional<ScopedEnvironment> api, device;
+    };
+
+    /** The web view helpers a program started. */
+    std::vector<std::string> webViewHelpers (const Process& app)
+    {
+        return childrenWithArgument (app.processId(), "--juce-gtkwebkitfork-child");
+    }
 }
 
 //==============================================================================
@@ -303,16 +342,11 @@ TEST (RealProgram, WithATrayHostItStartsHiddenShowsFromItsMenuHidesOnCloseAndQui
     EXPECT_TRUE (app->isRunning());
     EXPECT_EQ (dockedIcon(), icon);
 
-    const auto helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
-    EXPECT_EQ (helpers.size(), 1u) << "the web view's helper runs";
+    EXPECT_TRUE (webViewHelpers (*app).empty()) << "no web view was shown: no web engine runs";
 
     ASSERT_TRUE (chooseFromMenu (icon, 0.75));   // "Quit OlvoAssistant"
     ASSERT_TRUE (app->waitForExit (10000)) << "quit did not end the process";
     EXPECT_EQ (app->exitStatus(), 1);
-
-    // Ended without destructors: the web view's helper goes with it all the same.
-    for (const auto& helper : helpers)
-        EXPECT_TRUE (XSession::waitFor ([&] { return ! isAlive (helper); })) << "helper " << helper << " outlived it";
 
     // These lines sat in the buffer of a pipe: quitting flushed them.
     const auto out = app->output();
@@ -340,8 +374,7 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     XSession::sleepMs (1500);   // the icon would have been docked by now
     EXPECT_EQ (iconWindow(), "");
 
-    // The web view's helper runs (the program's main routes it).
-    EXPECT_EQ (childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child").size(), 1u);
+    EXPECT_TRUE (webViewHelpers (*app).empty()) << "no web view was shown: no web engine runs";
 
     // Neither closing it nor the device's going can hide it (nothing could bring it back but the device): it is
     // minimised, and the device's arrival brings it back.
@@ -378,16 +411,168 @@ TEST (RealProgram, WithoutATrayHostItShowsItsWindowAtStartAndLeavesNoStrayIcon)
     EXPECT_EQ (count (app->output(), "No system tray"), 1) << app->output();
 }
 
+namespace
+{
+    /** Waits (a hang guard of 60 s) until the icon is docked in trayer's panel: its window, empty when it never was. */
+    std::string waitForDockedIcon()
+    {
+        std::string icon;
+        XSession::waitFor ([&] { icon = dockedIcon(); return ! icon.empty(); }, 60000);
+        return icon;
+    }
+
+    /** True while the window manager lists the main window, shown or minimised: the user can reach it. */
+    bool mainWindowListed()
+    {
+        const auto listed = XSession::run ({ "wmctrl", "-l" });
+        std::istringstream ids (XSession::run ({ "xdotool", "search", "--name", "^OlvoAssistant$" }));
+        for (std::string id; std::getline (ids, id);)
+        {
+            char name[32];
+            std::snprintf (name, sizeof (name), "0x%08lx", std::stoul (id));   // as wmctrl names windows
+            if (listed.find (name) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+}
+
+// A panel that crashes or restarts takes the icon's place with it: the window put away in the tray is always within
+// reach meanwhile, and the icon docks again as soon as a tray host is back.
+TEST (RealProgram, WhenItsTrayHostRestartsTheIconDocksAgainAndTheWindowStaysWithinReach)
+{
+    XSession session (true);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    auto app = startProgram();
+    const FailureRecord record ({ { "program", app.get() } });
+    auto icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "no icon docked\n" << app->output();
+    EXPECT_FALSE (mainWindowListed()) << "hidden in the tray at start";
+
+    // The tray host crashes: the window it held is minimised, in the window list, not put in the user's way.
+    session.stopTrayHost();
+    ASSERT_TRUE (XSession::waitFor (mainWindowListed, 60000)) << "no tray, and the window hidden\n" << app->output();
+    EXPECT_TRUE (mainWindows().empty()) << "shown minimised";
+    EXPECT_EQ (iconWindow(), "") << "no icon left on the screen";
+    for (int sample = 0; sample < 10; ++sample, XSession::sleepMs (200))
+        ASSERT_TRUE (mainWindowListed()) << "out of reach while the tray is away";
+
+    // The tray host is back: the icon docks again, and the window goes back into the tray.
+    ASSERT_TRUE (session.startTrayHost());
+    icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "the icon did not dock again\n" << app->output();
+    EXPECT_TRUE (XSession::waitFor ([] { return ! mainWindowListed(); })) << "not put away into the tray again";
+
+    // Its menu works; a restart while the window shows leaves it shown, and closing it puts it into the new tray.
+    ASSERT_TRUE (chooseFromMenu (icon, 0.25));   // "Show OlvoAssistant"
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; })) << "the window did not show";
+    session.stopTrayHost();
+    ASSERT_TRUE (session.startTrayHost());
+    icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "the icon did not dock after the second restart\n" << app->output();
+    EXPECT_EQ (mainWindows().size(), 1u) << "the window shown stays shown";
+
+    XSession::run ({ "wmctrl", "-i", "-c", mainWindows().front() });
+    EXPECT_TRUE (XSession::waitFor ([] { return ! mainWindowListed(); })) << "close did not put it into the tray";
+
+    ASSERT_TRUE (chooseFromMenu (icon, 0.75));   // "Quit OlvoAssistant"
+    ASSERT_TRUE (app->waitForExit (10000)) << "quit did not end the process";
+    EXPECT_EQ (app->exitStatus(), 1);
+    EXPECT_EQ (count (app->output(), "The system tray has gone"), 2) << app->output();
+    EXPECT_EQ (count (app->output(), "A system tray is there"), 2) << app->output();
+}
+
+// Autostart at login often runs before the panel.
+TEST (RealProgram, ATrayHostThatStartsAfterItTakesItsIcon)
+{
+    XSession session (false);
+    ASSERT_EQ (session.failure(), "") << session.failure();
+
+    auto app = startProgram();
+    const FailureRecord record ({ { "program", app.get() } });
+    ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
+        << "the window did not show\n" << app->output();
+    EXPECT_EQ (iconWindow(), "");
+
+    ASSERT_TRUE (session.startTrayHost());
+    const auto icon = waitForDockedIcon();
+    ASSERT_FALSE (icon.empty()) << "the tray that came later took no icon\n" << app->output();
+    EXPECT_EQ (mainWindows().size(), 1u) << "the window shown at start stays";
+
+    // From now on the tray's rule: closing puts the window into the tray, and its menu brings it back.
+    XSession::run ({ "wmctrl", "-i", "-c", mainWindows().front() });
+    EXPECT_TRUE (XSession::waitFor ([] { return ! mainWindowListed(); })) << "close did not put it into the tray";
+    ASSERT_TRUE (chooseFromMenu (icon, 0.25));   // "Show OlvoAssistant"
+    EXPECT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; })) << "the window did not show";
+
+    app->sendSignal (SIGINT);
+    ASSERT_TRUE (app->waitForExit (30000)) << "no exit after an interrupt";
+    EXPECT_EQ (app->exitStatus(), 0);
+}
+
+// The web engine (the web view's helper and WebKit's processes, some 350 MB) runs only once the server's view type
+// asks for the web view; quitting ends it, also from the menu, which ends the process without destructors.
+TEST (RealProgram, ItsWebEngineRunsOnlyOnceTheViewTypeAsksForTheWebView)
+{
+    const struct { const char* viewType; bool webView; } table[] {
+        { "link", false }, { "link_only", false }, { "webview", true },
+    };
+
+    for (const auto& row : table)
+    {
+        const XSession session (true);
+        ASSERT_EQ (session.failure(), "") << session.failure();
+        const ScratchFolder folder;
+        ServerAndDevice server (folder, row.viewType);
+        ASSERT_TRUE (server.isUp()) << server.webApi.output();
+
+        auto app = startProgram();
+        const FailureRecord record ({ { "program", app.get() }, { "webapi", &server.webApi } });
+        const auto icon = waitForDockedIcon();
+        ASSERT_FALSE (icon.empty()) << row.viewType << ": no icon docked\n" << app->output();
+        ASSERT_TRUE (XSession::waitFor ([&] { return server.upToDate(); }, 60000))
+            << row.viewType << ": never up to date\n" << server.webApi.output();
+
+        std::vector<std::string> helpers;
+        if (row.webView)
+        {
+            ASSERT_TRUE (XSession::waitFor ([&] { helpers = webViewHelpers (*app); return helpers.size() == 1; }, 30000))
+                << "the web view's helper did not start";
+            EXPECT_TRUE (XSession::waitFor ([&]
+            {
+                return ! childrenWithArgument (std::stoi (helpers.front()), "WebKitWebProcess").empty();
+            }, 30000)) << "the helper started no WebKit";
+            EXPECT_TRUE (server.webApi.waitForOutput ("GET /app/", 30000)) << "the page did not load";
+        }
+        else
+        {
+            XSession::sleepMs (1500);   // some timer passes with the view type the reply brought
+            EXPECT_TRUE (webViewHelpers (*app).empty()) << row.viewType << ": a web engine runs for nothing";
+            EXPECT_EQ (server.webApi.output().find ("GET /app/"), std::string::npos) << row.viewType;
+        }
+
+        ASSERT_TRUE (chooseFromMenu (icon, 0.75));   // "Quit OlvoAssistant"
+        ASSERT_TRUE (app->waitForExit (10000)) << row.viewType << ": quit did not end the process";
+        EXPECT_EQ (app->exitStatus(), 1);
+        for (const auto& helper : helpers)
+            EXPECT_TRUE (XSession::waitFor ([&] { return ! isAlive (helper); })) << "helper " << helper << " outlived it";
+    }
+}
+
 // Ctrl-C in a terminal interrupts the application and its web view's helper together (one process group): the
 // application still quits normally, and ends its helper itself.
 TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
 {
     const XSession session (false);
     ASSERT_EQ (session.failure(), "") << session.failure();
+    const ScratchFolder folder;
+    const ServerAndDevice webView (folder);
+    ASSERT_TRUE (webView.isUp()) << webView.webApi.output();
 
     // setsid: the program leads a process group of its own, as a terminal's foreground job does.
     auto app = std::make_unique<Process> (std::vector<std::string> { "setsid", program });
-    const FailureRecord record ({ { "program", app.get() } });
+    const FailureRecord record ({ { "program", app.get() }, { "webapi", &webView.webApi } });
     ASSERT_TRUE (app->started());
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
         << "the window did not show\n" << app->output();
@@ -395,9 +580,9 @@ TEST (RealProgram, AnInterruptToItsWholeProcessGroupQuitsItNormally)
     std::vector<std::string> helpers;
     ASSERT_TRUE (XSession::waitFor ([&]
     {
-        helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
+        helpers = webViewHelpers (*app);
         return helpers.size() == 1;
-    })) << "the web view's helper runs";
+    }, 30000)) << "the web view's helper runs";
 
     // Until the helper's main has run, it is still in the application's group: a terminal's Ctrl-C comes later,
     // after the web view's first page too (a quit while the helper reports a page is the web view's own test).
@@ -449,18 +634,21 @@ TEST (RealProgram, AfterItsWebViewsHelperIsKilledItsWebViewThreadEndsAndItStillQ
 {
     const XSession session (false);
     ASSERT_EQ (session.failure(), "") << session.failure();
+    const ScratchFolder folder;
+    const ServerAndDevice webView (folder);
+    ASSERT_TRUE (webView.isUp()) << webView.webApi.output();
 
     auto app = startProgram();
-    const FailureRecord record ({ { "program", app.get() } });
+    const FailureRecord record ({ { "program", app.get() }, { "webapi", &webView.webApi } });
     ASSERT_TRUE (XSession::waitFor ([] { return mainWindows().size() == 1; }, 60000))
         << "the window did not show\n" << app->output();
 
     std::vector<std::string> helpers;
     ASSERT_TRUE (XSession::waitFor ([&]
     {
-        helpers = childrenWithArgument (app->processId(), "--juce-gtkwebkitfork-child");
+        helpers = webViewHelpers (*app);
         return helpers.size() == 1;
-    })) << "the web view's helper runs";
+    }, 30000)) << "the web view's helper runs";
     ASSERT_TRUE (XSession::waitFor ([&] { return ! threadsNamed (app->processId(), "Webview").empty(); }))
         << "no web view thread";
 

@@ -65,6 +65,17 @@ FakeTrayHost::FakeTrayHost (Docking docking)
     c.window = XCreateSimpleWindow (c.display, RootWindow (c.display, screen), 0, 0, 1, 1, 0, 0, 0);
     const auto selection = XInternAtom (c.display, ("_NET_SYSTEM_TRAY_S" + std::to_string (screen)).c_str(), False);
     XSetSelectionOwner (c.display, selection, c.window, CurrentTime);
+
+    // It tells the clients that it is there, as a tray host does once it holds the selection.
+    XEvent manager {};
+    manager.xclient.type = ClientMessage;
+    manager.xclient.window = RootWindow (c.display, screen);
+    manager.xclient.message_type = XInternAtom (c.display, "MANAGER", False);
+    manager.xclient.format = 32;
+    manager.xclient.data.l[0] = CurrentTime;
+    manager.xclient.data.l[1] = (long) selection;
+    manager.xclient.data.l[2] = (long) c.window;
+    XSendEvent (c.display, RootWindow (c.display, screen), False, StructureNotifyMask, &manager);
     XSync (c.display, False);
 
     if (docking == Docking::embeds)

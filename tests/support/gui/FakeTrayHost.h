@@ -8,7 +8,7 @@ namespace olvo::test
 {
 
 /** Owns the tray selection (_NET_SYSTEM_TRAY_S<screen>) of the test display for as long as it lives, as a tray host
-    does. By default it docks nothing, as a tray that refuses an icon: enough for the application to believe a tray
+    does, and says so to the clients (the MANAGER message on the root window). By default it docks nothing, as a tray that refuses an icon: enough for the application to believe a tray
     is there. With Docking::embeds it takes every icon that asks into a 22 x 22 window of its own, as a tray does. */
 class FakeTrayHost
 {
