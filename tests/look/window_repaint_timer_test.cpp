@@ -18,8 +18,9 @@ namespace olvo
 
 namespace
 {
-    // JUCE keeps a window's paint image for 3 s after the last paint, and its timer runs until it lets it go.
-    constexpr int untilIdleMs = 10000;
+    // JUCE keeps a window's paint image for 3 s after the last paint, and its timer runs until it lets it go (the
+    // wait for that is a hang guard, far above those 3 s).
+    constexpr int untilIdleMs = 60000;
 
     /** A small window of one colour, counting its paints. Each test puts its own at the screen's right edge, out of
         the way of the windows other tests open on the same display at the same time: what the X server shows of a
