@@ -28,6 +28,8 @@ int64_t PollRetry::stepMs (int failuresInARow, int64_t cap)
 
 void PollRetry::failed (int64_t now, int64_t cap)
 {
+    retrying = true;
+
     if (failures < std::numeric_limits<int>::max())
         ++failures;
 
@@ -42,6 +44,12 @@ void PollRetry::failed (int64_t now, int64_t cap)
 }
 
 void PollRetry::reset()
+{
+    retrying = false;
+    startAfresh();
+}
+
+void PollRetry::startAfresh()
 {
     failures = 0;
     nextRetryAt = 0;

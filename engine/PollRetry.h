@@ -16,8 +16,9 @@ namespace olvo
     wait, at the cap it shortens it: no wait is longer than the cap, and the retries before it never come sooner
     than the doubling has them (a server back within a minute is found by the retry just after it).
 
-    A poll that succeeds, the device arriving and the user's activity start it afresh. The policy only says when a
-    retry is due: polls on the server's schedule and polls the user asked for are never held back by it.
+    A poll that succeeds ends the retrying; the device arriving and the user's activity start the waits afresh, so
+    that a retry still wanted is due at once. The policy only says when a retry is due: polls on the server's
+    schedule and polls the user asked for are never held back by it.
 
     Worker thread only.
 */
@@ -41,17 +42,21 @@ public:
     static int64_t stepMs (int failuresInARow, int64_t capMs);
 
     //==============================================================================
-    /** Notes a failed poll at the given time; the next retry is due after the wait for the failures so far. */
+    /** Notes a failed poll at the given time: a retry is wanted, due after the wait for the failures so far. */
     void failed (int64_t nowMs, int64_t capMs);
 
-    /** Starts afresh: no failure pending, a retry is due at once. */
+    /** A poll succeeded (or the device is new): no retry is wanted. */
     void reset();
 
-    /** True while the last poll failed and no success or fresh start came since. */
-    bool pending() const noexcept                   { return failures > 0; }
+    /** The waits start again from the first: a retry still wanted is due at once, and the next failure is retried
+        on the next tick. */
+    void startAfresh();
+
+    /** True while a retry is wanted: the last poll failed and none has succeeded since. */
+    bool pending() const noexcept                   { return retrying; }
 
     /** True when a retry may be made now. */
-    bool due (int64_t nowMs) const noexcept         { return failures == 0 || nowMs >= nextRetryAt; }
+    bool due (int64_t nowMs) const noexcept         { return nowMs >= nextRetryAt; }
 
     /** Failed polls in a row so far. */
     int failuresInARow() const noexcept             { return failures; }
@@ -60,6 +65,7 @@ public:
     int64_t nextRetryAtMs() const noexcept          { return nextRetryAt; }
 
 private:
+    bool retrying = false;
     int failures = 0;
     int64_t nextRetryAt = 0;
     std::minstd_rand random { std::random_device {}() };

@@ -240,7 +240,7 @@ void OlvoThread::pollStep()
     // The user's activity (the window moved the polling window's start on) gets an attempt at once.
     const int64_t activity = windowStart.load();
     if (activity > windowStartSeen)
-        pollRetry.reset();
+        pollRetry.startAfresh();
     windowStartSeen = activity;
 
     // A poll in the middle of a sync would read the blanked slot names back: it waits until the sync has ended.

@@ -245,6 +245,12 @@ TEST (PollRetryPolicy, WaitsDoubleFromTheNextTickToTheCapWithASpreadThatNeverPas
             EXPECT_FALSE (retry.due (retry.nextRetryAtMs() - 1));
             EXPECT_TRUE (retry.due (retry.nextRetryAtMs()));
         }
+        retry.startAfresh();
+        EXPECT_TRUE (retry.pending()) << "still wanted, due at once";
+        EXPECT_TRUE (retry.due (0));
+        retry.failed (0, 5 * minute);
+        EXPECT_EQ (retry.nextRetryAtMs(), 0) << "the waits from the first again";
+
         retry.reset();
         EXPECT_FALSE (retry.pending());
         EXPECT_TRUE (retry.due (0));
@@ -353,53 +359,64 @@ INSTANTIATE_TEST_SUITE_P (Faults, RetryUnderFault, ::testing::ValuesIn (faults),
 
 //==============================================================================
 // Starting afresh: after the user's activity, the device plugged in again, or a poll that succeeded, the next
-// attempt comes at once and the waits double from the start again, where they would otherwise be at the cap.
+// attempt comes at once and the waits double from the start again, where they would otherwise be at the cap; with
+// no connection ("No Connection") as with a server's error ("ERROR"), which the user's activity must not end.
 TEST_F (RetryTest, RetriesStartAfreshAfterTheUsersActivityAReplugAndAPollThatSucceeded)
 {
-    const auto start = arrive (serve (faults[1]));
-    runUntil (start + 10 * minute);   // at the cap by now: the next retry is minutes away
-
-    struct Case { const char* what; std::function<int64_t()> act; };   // act: the time it took effect
-    const Case cases[] {
-        { "the user's activity", [this]
-          {
-              engine->windowStart = olvo::nowMs();
-              return olvo::nowMs();
-          } },
-        { "the device plugged in again", [this]
-          {
-              SimDevice::unplug();
-              runUntil (olvo::nowMs() + second);
-              EXPECT_EQ (engine->status, SyncStatus::noDevice);
-              SimDevice::plug();
-              return olvo::nowMs();
-          } },
-        { "a poll that succeeded", [this]
-          {
-              api.clearModes();
-              runUntil (olvo::nowMs() + 5 * minute + second);
-              EXPECT_EQ (engine->status, SyncStatus::upToDate) << "found on the retry at the cap";
-              api.setMode (ReplyMode::of (Kind::emptyBody));
-              engine->sendSlotValues = 2;   // a poll the user forces fails again
-              return olvo::nowMs();
-          } },
-    };
-
-    for (auto& c : cases)
+    for (const auto* fault : { &faults[1], &faults[6] })
     {
-        SCOPED_TRACE (c.what);
-        const auto from = c.act();
-        runUntil (from + 10 * second);
+        SCOPED_TRACE (fault->name);
+        polls.clear();
+        const auto start = arrive (serve (*fault));
+        runUntil (start + 10 * minute);   // at the cap by now: the next retry is minutes away
 
-        const auto after = pollsBetween (from + 1, from + 10 * second);
-        ASSERT_GE (after.size(), 4u);
-        EXPECT_LE (after[0] - from, 3 * tickMs) << "an attempt at once";
-        EXPECT_LE (after[1] - after[0], 2 * tickMs) << "the next tick";
-        EXPECT_GE (after[2] - after[1], second);
-        EXPECT_LE (after[2] - after[1], second + second / 10 + tickMs) << "then 1 s";
-        EXPECT_GE (after[3] - after[2], 2 * second);
+        struct Case { const char* what; std::function<int64_t()> act; };   // act: the time it took effect
+        const Case cases[] {
+            { "the user's activity", [this]
+              {
+                  engine->windowStart = olvo::nowMs();
+                  return olvo::nowMs();
+              } },
+            { "the device plugged in again", [this]
+              {
+                  SimDevice::unplug();
+                  runUntil (olvo::nowMs() + second);
+                  EXPECT_EQ (engine->status, SyncStatus::noDevice);
+                  SimDevice::plug();
+                  return olvo::nowMs();
+              } },
+            { "a poll that succeeded", [this, fault]
+              {
+                  api.clearModes();
+                  runUntil (olvo::nowMs() + 5 * minute + second);
+                  EXPECT_EQ (engine->status, SyncStatus::upToDate) << "found on the retry at the cap";
+                  api.setMode (*fault->mode);
+                  engine->sendSlotValues = 2;   // a poll the user forces fails again
+                  return olvo::nowMs();
+              } },
+        };
 
-        runUntil (olvo::nowMs() + 10 * minute);   // back at the cap for the next case
+        for (auto& c : cases)
+        {
+            SCOPED_TRACE (c.what);
+            const auto from = c.act();
+            runUntil (from + 10 * second);
+
+            const auto after = pollsBetween (from + 1, from + 10 * second);
+            ASSERT_GE (after.size(), 4u);
+            EXPECT_LE (after[0] - from, 3 * tickMs) << "an attempt at once";
+            EXPECT_LE (after[1] - after[0], 2 * tickMs) << "the next tick";
+            EXPECT_GE (after[2] - after[1], second);
+            EXPECT_LE (after[2] - after[1], second + second / 10 + tickMs) << "then 1 s";
+            EXPECT_GE (after[3] - after[2], 2 * second);
+            EXPECT_EQ (engine->status, fault->status);
+
+            runUntil (olvo::nowMs() + 10 * minute);   // back at the cap for the next case
+        }
+
+        held = false;
+        stopEngine();
+        SimDevice::unplug();
     }
 }
 

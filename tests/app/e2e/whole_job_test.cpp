@@ -344,12 +344,12 @@ TEST_F (WholeJob, ADevicePulledOutDuringItsFirmwareUpdateIsUpdatedWhenPutBack)
 }
 
 //==============================================================================
-// A server that answers nothing for its first 20 seconds, then recovers: the program polls it a handful of times
-// meanwhile (once per tick, it would have been some hundred), finds it back on a later retry with no user action,
-// and brings the device up to date.
+// A server that fails (HTTP 500) for its first 20 seconds, then recovers: the program shows "ERROR" meanwhile and
+// polls it a handful of times, the window showing (the user's activity) included, then finds it back on a later retry
+// with no user action and brings the device up to date.
 TEST_F (WholeJob, AServerThatFailsAtFirstIsPolledSparinglyAndTheDeviceGetsUpToDateOnItsOwn)
 {
-    startWebApi ({}, { "--mode", "empty", "--mode-seconds", "20" });
+    startWebApi ({}, { "--mode", "http500", "--mode-seconds", "20" });
     startProgram (olderDevice);
     ASSERT_TRUE (waitForIcon());
 
@@ -360,7 +360,7 @@ TEST_F (WholeJob, AServerThatFailsAtFirstIsPolledSparinglyAndTheDeviceGetsUpToDa
     const auto lines = requestLines();
     const auto failed = (size_t) std::count_if (lines.begin(), lines.end(), [] (const std::string& line)
     {
-        return line.find (" -> empty body") != std::string::npos;
+        return line.find (" -> HTTP 500") != std::string::npos;
     });
     EXPECT_GE (failed, 2u) << "retried while the server failed";
     EXPECT_LE (failed, 12u) << "polled at the retry policy's pace\n" << webApi->output();
