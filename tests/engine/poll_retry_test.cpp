@@ -15,6 +15,7 @@
 #include "sim/webapi/LocalWebApi.h"
 
 #include <chrono>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -103,7 +104,7 @@ namespace
 
         void TearDown() override
         {
-            held = false;
+            releasedUpTo = std::numeric_limits<int>::max();
             stopEngine();
             flatOut->onTick ({});
             setClock (&time->clock);
@@ -155,15 +156,18 @@ namespace
             holds it there (between two ticks) until the next runUntil or the end of the test. */
         void runUntil (int64_t until, std::function<void (int64_t now)> each = {})
         {
-            reached = false;
+            const int previous = holds;
             holdAt (until, std::move (each));
-            held = false;
-            ASSERT_TRUE (test::waitUntil ([this] { return reached.load(); }, realGuardMs));
+            releasedUpTo = previous;
+            ASSERT_TRUE (test::waitUntil ([this] { return reachedHold == holds; }, realGuardMs));
         }
 
+        /** From the next tick on, the engine is held once the virtual time reaches `until` (each hold has its own
+            number: a hold the worker was still in when a new one came is let go by runUntil, not mistaken for it). */
         void holdAt (int64_t until, std::function<void (int64_t now)> each = {})
         {
-            flatOut->onTick ([this, until, each]
+            const int id = ++holds;
+            flatOut->onTick ([this, id, until, each]
             {
                 const auto now = olvo::nowMs();
                 samplePolls (now);
@@ -173,9 +177,8 @@ namespace
                 if (now < until)
                     return;
 
-                held = true;
-                reached = true;
-                while (held && ! juce::Thread::currentThreadShouldExit())
+                reachedHold = id;
+                while (releasedUpTo < id && ! juce::Thread::currentThreadShouldExit())
                     std::this_thread::sleep_for (std::chrono::milliseconds (1));
             });
         }
@@ -212,10 +215,13 @@ namespace
         sim::Scenario scenario;
         std::vector<int64_t> polls;   // worker hook writes while the engine runs; read while it is held
         int slotReadsSeen = 0;
-        std::atomic<bool> held { false }, reached { false };
+        int holds = 0;                                   // test thread only
+        std::atomic<int> reachedHold { 0 }, releasedUpTo { 0 };
     };
 
     class RetryUnderFault : public RetryTest, public ::testing::WithParamInterface<Fault> {};
+
+    void PrintTo (const Fault& fault, std::ostream* out) { *out << fault.name; }
 }
 
 //==============================================================================
@@ -414,7 +420,7 @@ TEST_F (RetryTest, RetriesStartAfreshAfterTheUsersActivityAReplugAndAPollThatSuc
             runUntil (olvo::nowMs() + 10 * minute);   // back at the cap for the next case
         }
 
-        held = false;
+        releasedUpTo = holds;
         stopEngine();
         SimDevice::unplug();
     }

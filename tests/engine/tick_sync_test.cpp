@@ -586,11 +586,15 @@ TEST_F (TickWithServer, ASlotThatRefusesItsFileIsWrittenThreeTimesWhileTheDevice
     const auto expectGivenUpAfter = [&] (int writes)
     {
         waitVirtual (olvo::nowMs() + 90 * 1000);
-        ASSERT_TRUE (test::waitUntil ([this] { return engine->status == SyncStatus::error && engine->syncStep == 0; }))
-            << "status " << engine->status;
+
+        // Between two polls (each starts by clearing the message).
+        const juce::String message ("Program download has failed after 3 attempts.  "
+                                    "Please disconnect and reconnect your device to try again.");
+        ASSERT_TRUE (test::waitUntil ([&]
+        {
+            return engine->status == SyncStatus::error && engine->syncStep == 0 && engine->serverMessage.get() == message;
+        })) << "status " << engine->status << ", message \"" << engine->serverMessage.get() << "\"";
         EXPECT_EQ (fileWrites(), writes);
-        EXPECT_EQ (engine->serverMessage.get(), "Program download has failed after 3 attempts.  "
-                                                "Please disconnect and reconnect your device to try again.");
 
         // The other slots and the settings went in; the refused slot's entry is empty, as its flash is neither
         // file, and the engine's table says what the device says.
