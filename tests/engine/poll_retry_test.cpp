@@ -278,7 +278,9 @@ TEST (PollRetryPolicy, WaitsDoubleFromTheNextTickToTheCapWithASpreadThatNeverPas
             EXPECT_LE (*high, 5 * minute);
         }
         if (step >= 1000)
+        {
             EXPECT_GT (*high - *low, step / 50) << "spread";
+        }
     }
 }
 
@@ -361,7 +363,7 @@ TEST_P (RetryUnderFault, AFaultOfAMinuteHealsOnTheNextRetry)
 }
 
 INSTANTIATE_TEST_SUITE_P (Faults, RetryUnderFault, ::testing::ValuesIn (faults),
-                          [] (const auto& info) { return std::string (info.param.name); });
+                          [] (const auto& test) { return std::string (test.param.name); });
 
 //==============================================================================
 // Starting afresh: after the user's activity, the device plugged in again, or a poll that succeeded, the next
@@ -454,7 +456,9 @@ TEST_F (RetryTest, AForcedPollIsNeverHeldBack)
         ASSERT_GT (requests.size(), seenBefore);
         EXPECT_TRUE (requests[seenBefore].json.hasProperty (c.key));
         if (juce::String (c.key) == "regimen_advancement_delay")
+        {
             EXPECT_EQ (requests[seenBefore].json[c.key].toString(), "7");
+        }
 
         runUntil (olvo::nowMs() + 10 * minute);
     }
