@@ -499,3 +499,27 @@ TEST_F (RetryTest, TimedPollsKeepTheSchedulesPaceWhileTheServerFails)
         ASSERT_EQ (engine->status, SyncStatus::upToDate);
     }
 }
+
+// A server that answers every timed poll in full, because the files it offers never reach the device (it sends
+// none): each answer is a sync and its confirmation, once per fast interval, not on every tick.
+TEST_F (RetryTest, AServerWhoseFilesNeverArriveIsPolledOnItsSchedule)
+{
+    scenario.polling = { 5, 20, 1000, 0, 0 };
+    scenario.extraKeys = juce::JSON::parse (R"({ "frequency_updates": {} })");
+    api.setScenario (scenario);
+
+    const auto start = arrive (api.url());
+    runUntil (start + 2 * minute + second);
+    stopEngine();
+
+    int timed = 0;
+    for (auto& r : api.requests())
+        timed += r.json["allow_nochange"].isBool() ? 1 : 0;
+    EXPECT_GE (timed, 22);
+    EXPECT_LE (timed, 24) << "one timed poll per fast interval";
+
+    // The arrival's sync, then each timed poll's sync: a poll and its confirmation.
+    const auto all = pollsBetween (start, start + 2 * minute + second);
+    EXPECT_LE (all.size(), 2u * (size_t) timed + 2);
+    EXPECT_NE (SimDevice::slotEntry (0).code, (uint32_t) scenario.wantedSlotCodes[0]) << "no file ever arrived";
+}
