@@ -120,6 +120,10 @@ void OlvoThread::resetAfterDeviceLoss()
     regimenFlag = false;
     regimenAdvancementDelay = 0;
     firmwareFailureCount = 0;
+
+    // A file refused by this device is tried afresh when it (or another) is plugged in.
+    refusedSlotFiles = {};
+    slotsGivenUp = 0;
 }
 
 void OlvoThread::resetWithoutDevice()

@@ -3,6 +3,7 @@
 #include "DeviceFormats.h"
 #include "FirmwareRules.h"
 #include "Guarded.h"
+#include "PollRetry.h"
 
 #include <juce_core/juce_core.h>
 
@@ -84,6 +85,13 @@ struct SlotTable
         info.minor = slotVersionMinor[s];
         return info;
     }
+};
+
+/** A frequency-slot file whose write the device refused, and how often: the same file is not written for ever. */
+struct RefusedSlotFile
+{
+    uint64_t fingerprint = 0;   ///< of the file's code, versions and content
+    int failures = 0;           ///< writes of it that failed, while the device stays plugged in
 };
 
 /** Run parameters of one program group from the server; 0 means none. */
@@ -207,8 +215,16 @@ public:
     //==============================================================================
     // Device writes.
 
-    /** Writes one frequency-program file into a slot (0..5) and records it in the slot table. */
+    /** Writes one frequency-program file into a slot (0..5) and records it in the slot table. A file whose write
+        the device has refused maxWritesOfARefusedFile times is not written again (until the device is plugged in
+        again): the slot is noted in slotsGivenUp instead. */
     void writeFrequencySlot (int slot, const juce::var& descriptor);
+
+    /** True when this descriptor is the file the device has refused for this slot as often as it is tried. */
+    bool slotFileGivenUp (int slot, const juce::var& descriptor) const;
+
+    /** How often one file is written into a slot that refuses it, while the device stays plugged in. */
+    static constexpr int maxWritesOfARefusedFile = 3;
 
     /** Brings the device's settings record in line with the server's wishes; sends it when something differs. */
     void applyDeviceSettings (bool regimenFlagArg);
@@ -292,6 +308,10 @@ public:
     // The slot table.
     Guarded<SlotTable> slotTable { lock };
 
+    // Slot files the device refused (worker only), and the slots given up on in this sync (bit s = slot s).
+    std::array<RefusedSlotFile, wire::slotCount> refusedSlotFiles {};
+    int slotsGivenUp = 0;
+
     // Usage log (worker only).
     uint32_t logWords[wire::logMaxWords] {};
     int64_t rtcOffset = 0;
@@ -372,6 +392,12 @@ public:
 
     /** The last device check found no device: one found now has just been plugged in (worker only). */
     bool noDeviceAtLastCheck = false;
+
+    /** When the next poll is made after polls that failed (worker only). */
+    PollRetry pollRetry;
+
+    /** The polling window's start as the poll step last saw it: a later one is the user's activity (worker only). */
+    int64_t windowStartSeen = 0;
 
     //==============================================================================
     /** How long a stopping engine waits for its tick to end. */

@@ -64,6 +64,22 @@ namespace
         std::fflush (stdout);
     }
 
+    /** What makes two slot files the same: code, versions and content (the Base64 text, whitespace aside), as a
+        64-bit FNV-1a hash. The name is left out: a file renamed is still the file the device refused. */
+    uint64_t fingerprintOf (const juce::var& descriptor)
+    {
+        const auto* object = descriptor.getDynamicObject();
+        const auto text = json::text (object->getProperty ("program_code")) + "|"
+                        + json::text (object->getProperty ("version_major")) + "|"
+                        + json::text (object->getProperty ("version_minor")) + "|"
+                        + json::withoutWhitespace (json::text (object->getProperty ("file_data")));
+
+        uint64_t hash = 14695981039346656037ull;
+        for (auto* p = text.toRawUTF8(); *p != 0; ++p)
+            hash = (hash ^ static_cast<uint8_t> (*p)) * 1099511628211ull;
+        return hash;
+    }
+
     /** Reads a descriptor into what is to be written; false (with a diagnostic line) when it must be rejected. */
     bool readDescriptor (const juce::var& descriptor, int slot, SlotFile& file)
     {
@@ -125,10 +141,30 @@ namespace
 }
 
 //==============================================================================
+bool OlvoThread::slotFileGivenUp (int slot, const juce::var& descriptor) const
+{
+    if (slot < 0 || slot >= wire::slotCount || ! json::isObject (descriptor))
+        return false;
+
+    const auto& refused = refusedSlotFiles[(size_t) slot];
+    return refused.failures >= maxWritesOfARefusedFile && refused.fingerprint == fingerprintOf (descriptor);
+}
+
 void OlvoThread::writeFrequencySlot (int slot, const juce::var& descriptor)
 {
     if (slot < 0 || slot >= wire::slotCount || ! json::isObject (descriptor))
         return;
+
+    // A slot that refused this very file each time it was written would refuse it again: writing it on every sync
+    // only wears the device's flash. The slot keeps what it holds (its entry is the device's own, as the poll read
+    // it), and the sync goes on with the other slots.
+    if (slotFileGivenUp (slot, descriptor))
+    {
+        std::printf ("WAV%d not written: the device refused it %d times\n", slot, maxWritesOfARefusedFile);
+        std::fflush (stdout);
+        slotsGivenUp |= 1 << slot;
+        return;
+    }
 
     SlotFile file;
     if (! readDescriptor (descriptor, slot, file))
@@ -190,11 +226,23 @@ void OlvoThread::writeFrequencySlot (int slot, const juce::var& descriptor)
                 t.slotVersionMajor[slot] = 0;
                 t.slotVersionMinor[slot] = 0;
             });
+
+            if (! stopping)
+            {
+                auto& refused = refusedSlotFiles[(size_t) slot];
+                const auto fingerprint = fingerprintOf (descriptor);
+                refused.failures = refused.fingerprint == fingerprint ? refused.failures + 1 : 1;
+                refused.fingerprint = fingerprint;
+
+                if (refused.failures >= maxWritesOfARefusedFile)
+                    slotsGivenUp |= 1 << slot;
+            }
             return;
         }
     }
 
     writingSlot = false;
+    refusedSlotFiles[(size_t) slot] = {};
 
     const SlotInfo info = file.info;
     slotTable.update ([slot, &info] (SlotTable& t)

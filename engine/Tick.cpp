@@ -17,6 +17,12 @@ namespace
     constexpr int minimumStatusBytes = 60;
     constexpr int statusClockEnd = wire::statusClock + 4;
 
+    juce::String slotGaveUpMessage()
+    {
+        return "Program download has failed after " + juce::String (OlvoThread::maxWritesOfARefusedFile)
+               + " attempts.  Please disconnect and reconnect your device to try again.";
+    }
+
     // An identity reply identifies the device only when it holds the whole identity: one cut before the UID would
     // read as UID zero (another device), one cut before the version as firmware 0.0.0.
     constexpr int identityMinBytes = 1 + wire::idsTertiary + 2;
@@ -146,7 +152,10 @@ void OlvoThread::tick()
     }
 
     if (! deviceOpen)
+    {
         status = SyncStatus::connecting;
+        pollRetry.reset();   // a device just plugged in is polled for at once
+    }
 
     deviceOpen = true;
 
@@ -228,11 +237,21 @@ void OlvoThread::pollStep()
             lastPollAt = (int32_t) std::min<int64_t> (elapsed, std::numeric_limits<int32_t>::max());
     }
 
+    // The user's activity (the window moved the polling window's start on) gets an attempt at once.
+    const int64_t activity = windowStart.load();
+    if (activity > windowStartSeen)
+        pollRetry.startAfresh();
+    windowStartSeen = activity;
+
     // A poll in the middle of a sync would read the blanked slot names back: it waits until the sync has ended.
     if (! batteryValid || syncStep != 0)
         return;
 
-    if (! (forced || timed || current == SyncStatus::connecting || current == SyncStatus::noConnection))
+    // Polled again until a poll succeeds: while connecting or without a connection, and after any poll of that kind
+    // that failed, but at the pace of the retry policy. Polls on the schedule and forced ones go at once.
+    const bool retry = current == SyncStatus::connecting || current == SyncStatus::noConnection || pollRetry.pending();
+
+    if (! (forced || timed || (retry && pollRetry.due (nowMs()))))
         return;
 
     // A save due in this tick reaches the device before the poll. Polled first, the server would be told the old
@@ -257,10 +276,18 @@ void OlvoThread::pollStep()
         rc = pollServer (true, true);
     }
 
+    // Any answer but a reply the engine can use, or "nochange", is a failure. One on the schedule while nothing
+    // was being retried leaves the retrying to the schedule, as its status does.
+    if (rc >= 0 || rc == -4)
+        pollRetry.reset();
+    else if (forced || ! timed || pollRetry.pending())
+        pollRetry.failed (nowMs(), PollRetry::capMs (pollingIntervalSlow));
+
     if (rc >= 0)
     {
         status = SyncStatus::updating;
         syncStep = 1;
+        slotsGivenUp = 0;
     }
     else if (rc == -42)
     {
@@ -317,9 +344,19 @@ void OlvoThread::syncSteps()
     {
         if (step == 1)
         {
+            // A file the device has refused as often as it is tried is dropped here already: the names are not
+            // blanked and written back for a sync that writes nothing.
             bool anyPending = false;
-            for (auto& descriptor : frequencyUpdates)
+            for (int s = 0; s < wire::slotCount; ++s)
+            {
+                auto& descriptor = frequencyUpdates[s];
+                if (slotFileGivenUp (s, descriptor))
+                {
+                    writeFrequencySlot (s, descriptor);   // notes the slot as given up
+                    descriptor = juce::var();
+                }
                 anyPending = anyPending || json::isObject (descriptor);
+            }
 
             // The device's names are blanked while its slots are rewritten, so a half-written slot never shows
             // the name of the file it held before.
@@ -375,6 +412,15 @@ void OlvoThread::syncSteps()
         pollServer (false, false);
         applyDeviceSettings (regimenFlag);
         regimenFlag = false;
+
+        // The sync went on without a file the device keeps refusing: say so, as a firmware that would not go in.
+        if (std::exchange (slotsGivenUp, 0) != 0)
+        {
+            serverMessage.set (slotGaveUpMessage());
+            int shown = SyncStatus::upToDate;
+            status.compare_exchange_strong (shown, SyncStatus::error);
+        }
+
         syncStep = 0;
         updatesPending = false;
     }

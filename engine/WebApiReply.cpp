@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace olvo
 {
@@ -222,7 +223,6 @@ int OlvoThread::processReply (const juce::var& reply, const juce::String& replyU
     pollingIntervalSlow = 0;
     fastPollingDuration = 0;
     slowPollingDuration = 0;
-    lastPollAt = 0;
 
     const auto& polling = reply["polling"];
     if (json::isObject (polling))
@@ -240,6 +240,12 @@ int OlvoThread::processReply (const juce::var& reply, const juce::String& replyU
                    + juce::String (fastPollingDuration.load()) + " slow: " + juce::String (pollingIntervalSlow.load())
                    + "," + juce::String (slowPollingDuration.load()) + " rw: " + juce::String (resetWindow));
     }
+
+    // The schedule counts on from this exchange, not from the window's start: counted from there, the next timed
+    // poll would be due at once, and a server that answers each one in full (a file the device never takes) would
+    // be polled on every tick.
+    lastPollAt = (int32_t) juce::jlimit<int64_t> (0, std::numeric_limits<int32_t>::max(),
+                                                  (nowMs() - windowStart.load()) / 1000);
 
     const auto& filler = reply["filler"];
     const bool hasFiller = json::isObject (filler);

@@ -2,6 +2,7 @@
 
 #include "BatteryDisplay.h"
 #include "CollectionModel.h"
+#include "DefaultChoiceRequests.h"
 #include "DropdownRules.h"
 #include "EngineSnapshot.h"
 #include "ImageUrlCache.h"
@@ -262,6 +263,9 @@ public:
 
     /** Time (ms since 1970) of the last SAVE click. */
     int64_t lastSaveAt = 0;
+
+    /** The groups whose first program the window has asked for on its own, for this device and list. */
+    DefaultChoiceRequests defaultChoiceRequests;
 
     /** The duration range (minutes) per group that the timer last computed; none (0..0) until it does. */
     int32_t durationRangeMin[3] {};

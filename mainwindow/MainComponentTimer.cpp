@@ -162,6 +162,7 @@ void MainComponent::deviceAbsent (const EngineSnapshot& s)
     windowShown = false;
     warningShown = false;
     nextPhaseOffer = s.now;
+    defaultChoiceRequests.forgetAll();
 
     for (int g = 0; g < 3; ++g)
     {

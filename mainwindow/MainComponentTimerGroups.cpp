@@ -153,6 +153,8 @@ bool MainComponent::programListStep (int g, EngineSnapshot& s)
 
     if (row >= 0)
     {
+        defaultChoiceRequests.forget (g);
+
         if (s.status == SyncStatus::upToDate)
         {
             thread->chosenConfigId[g] = copy[(size_t) row].configId;
@@ -169,7 +171,8 @@ bool MainComponent::programListStep (int g, EngineSnapshot& s)
     }
 
     // The caption while mirroring: the program the device holds, or, when it holds none of the list, the first
-    // one, which is then requested (and saved with the others at the end of the program lists).
+    // one, which is then requested (and saved with the others at the end of the program lists) once for this
+    // device and list.
     bool defaultChosen = false;
     const bool updating = s.present && s.status == SyncStatus::updating;
 
@@ -178,7 +181,7 @@ bool MainComponent::programListStep (int g, EngineSnapshot& s)
         if (loaded < 0)
         {
             // A request is written only while up to date, as every other request is.
-            if (s.status == SyncStatus::upToDate)
+            if (s.status == SyncStatus::upToDate && defaultChoiceRequests.mayRequest (g, copy))
             {
                 thread->chosenConfigId[g] = copy[0].configId;
                 thread->updateProgramChoice[g] = true;

@@ -80,6 +80,7 @@ void DeviceModel::reset()
     unplugAfterBlockNumber = -1;
     unplugOnCode = 0;
     checksumFaults.clear();
+    wornBlocks.clear();
     slowReads = slowMs = 0;
     strayPending = false;
     lateReplies.clear();
@@ -435,6 +436,7 @@ int DeviceModel::sendFeatureReport (hid_device* dev, const unsigned char* data, 
 
     dev->lastError = errorNone;
     ++callCounters.featureSends;
+    ++callCounters.commands[request[0]];
     logCommand (request, false);
     handleCommand (request);
 
@@ -839,7 +841,7 @@ void DeviceModel::setBlockAddress (int blockNumber, uint32_t checksum)
     chunksSeen.reset();
     blockState = wire::blockBusy;
     blockProgress = 0;
-    stagedFault = checksumFaults.count ({ blockNumber, attempt }) != 0;
+    stagedFault = checksumFaults.count ({ blockNumber, attempt }) != 0 || wornBlocks.count (blockNumber) != 0;
     stagedRefused = ! acceptsBlock (blockNumber);
 
     if (stagedRefused)

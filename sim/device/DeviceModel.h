@@ -198,6 +198,7 @@ public:
     SimCounters counters() const                    { return callCounters; }
 
     void failChecksumOn (int blockNumber, int attempt)  { checksumFaults.insert ({ blockNumber, attempt }); }
+    void failChecksumAlways (int blockNumber)           { wornBlocks.insert (blockNumber); }
     void slowCompletion (int statusReads, int ms);
     void strayReplyNext (uint8_t code)                  { strayCode = code; strayPending = true; }
     void lateReplyNext (uint8_t command, int reads)     { lateReplies[command] = std::max (0, reads); }
@@ -321,6 +322,7 @@ private:
     int unplugAfterBlockNumber = -1;        // -1: off
     uint8_t unplugOnCode = 0;               // 0: off
     std::set<std::pair<int, int>> checksumFaults;
+    std::set<int> wornBlocks;               // every write fails its checksum
     int slowReads = 0, slowMs = 0;
     bool strayPending = false;
     uint8_t strayCode = 0;

@@ -319,6 +319,10 @@ namespace
                 throw Bad { "fail-checksum needs block= and attempt=" };
 
             const int block = (int) number (values["block"], 1, 255, "block");
+
+            if (values["attempt"] == "every")
+                return [=] (DeviceModel& d) { d.failChecksumAlways (block); };
+
             const int attempt = (int) number (values["attempt"], 1, 1000000, "attempt");
             return [=] (DeviceModel& d) { d.failChecksumOn (block, attempt); };
         }

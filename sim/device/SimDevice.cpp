@@ -60,6 +60,7 @@ SimCounters SimDevice::counters()                               { return LockedD
 
 //==============================================================================
 void SimDevice::failChecksumOn (int block, int attempt)         { LockedDevice()->failChecksumOn (block, attempt); }
+void SimDevice::failChecksumAlways (int block)                  { LockedDevice()->failChecksumAlways (block); }
 void SimDevice::slowCompletion (int statusReads, int ms)        { LockedDevice()->slowCompletion (statusReads, ms); }
 void SimDevice::strayReplyNext (uint8_t code)                   { LockedDevice()->strayReplyNext (code); }
 void SimDevice::lateReplyNext (uint8_t command, int reads)      { LockedDevice()->lateReplyNext (command, reads); }

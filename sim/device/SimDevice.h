@@ -56,6 +56,8 @@ struct SimCounters
     int statusReads = 0;        ///< hid_get_feature_report answered by a live handle
     int reads = 0;              ///< hid_read and hid_read_timeout calls
     int bootLoaderRestarts = 0; ///< restarts (after a code-bank switch) that came back as the boot loader
+    std::array<int, 256> commands {};   ///< feature reports accepted, by command code (unlike the command log, never
+                                        ///< trimmed: for counting over long runs)
 };
 
 //==============================================================================
@@ -206,6 +208,9 @@ public:
     /** The attempt-th write of the given block (counting set-block-address commands for it from 1) ends in state 92
         although its data and checksum are right. Several may be armed. */
     static void failChecksumOn (int block, int attempt);
+
+    /** Every write of the given block ends in state 92: a worn flash block that the device refuses for good. */
+    static void failChecksumAlways (int block);
 
     /** After the last chunk of a block, the final state shows only after this many further status reads and this
         much sim time (both; 0 and 0 = at once). Applies to every block write until changed. */

@@ -532,7 +532,7 @@ std::optional<ReplyMode> ReplyMode::parse (const juce::String& option)
     using K = Kind;
     struct Entry { const char* name; K kind; };
     const Entry plain[] { { "normal", K::normal }, { "uid-mismatch", K::uidMismatch }, { "empty", K::emptyBody },
-                          { "html", K::htmlBody }, { "http500", K::serverError }, { "junk", K::junkBeforeJson } };
+                          { "drop", K::drop }, { "html", K::htmlBody }, { "http500", K::serverError }, { "junk", K::junkBeforeJson } };
 
     for (auto& e : plain)
         if (name == e.name)
@@ -1211,6 +1211,11 @@ LocalWebApi::Reply LocalWebApi::compose (const RecordedRequest& record, const Re
 
         case K::emptyBody:
             reply.summary = "empty body";
+            break;
+
+        case K::drop:
+            reply.abort = true;
+            reply.summary = "dropped";
             break;
 
         case K::htmlBody:

@@ -152,6 +152,7 @@ struct ReplyMode
         uidMismatch,        ///< a full reply whose "UID" is the request's in upper case
         redirect,           ///< a full reply naming "api_url": text when given, else the next hop of a chain
         emptyBody,          ///< HTTP 200 with no body
+        drop,               ///< the connection breaks before the reply is whole (headers, then nothing)
         htmlBody,           ///< an HTML error page
         serverError,        ///< HTTP 500 with {"status": "error", ...}
         stall,              ///< no answer until limitMs passes (then a normal reply) or stop() is called
@@ -188,7 +189,7 @@ struct ReplyMode
     }
 
     /** Reads a mode from its command-line form: "normal", "error[:msg]", "warn[:msg]", "warn-no-uid[:msg]",
-        "uid-mismatch", "redirect[:hops]", "redirect-to:url", "empty", "html", "http500", "stall[:ms]",
+        "uid-mismatch", "redirect[:hops]", "redirect-to:url", "empty", "drop", "html", "http500", "stall[:ms]",
         "oversized[:bytes]", "deep[:bytes]", "junk", "raw:body". */
     static std::optional<ReplyMode> parse (const juce::String& option);
 };

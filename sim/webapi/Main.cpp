@@ -1,7 +1,10 @@
 // olvo-webapi: the local device web API as a program of its own, for running the application against it by hand.
 //
-//   olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S] [--own-web-app yes] [--images DIR]
+//   olvo-webapi [--port N] [--mode M] [--mode-seconds S] [--scenario file.json] [--max-seconds S]
+//               [--own-web-app yes] [--images DIR]
 //
+// With --mode-seconds S the mode holds for S seconds from the first request only, and normal replies follow: a
+// server that fails for a while and then recovers.
 // With --own-web-app yes the replies point the web view at the server's own stand-in page (/app/) instead of the
 // maker's web application, which is not reachable here. With --images DIR the server serves DIR's files under
 // /images/, and the replies name them instead of the image hosts of the content: each package's logo and icon and
@@ -15,6 +18,7 @@
 #include <csignal>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace
@@ -32,18 +36,18 @@ namespace
     int usage (const char* message)
     {
         std::cerr << "olvo-webapi: " << message << "\n"
-                  << "usage: olvo-webapi [--port N] [--mode M] [--scenario file.json] [--max-seconds S]"
-                     " [--own-web-app yes] [--images DIR]\n"
+                  << "usage: olvo-webapi [--port N] [--mode M] [--mode-seconds S] [--scenario file.json]"
+                     " [--max-seconds S] [--own-web-app yes] [--images DIR]\n"
                   << "modes: normal, error[:msg], warn[:msg], warn-no-uid[:msg], uid-mismatch, redirect[:hops],\n"
-                  << "       redirect-to:url, empty, html, http500, stall[:ms], oversized[:bytes], deep[:bytes],\n"
-                  << "       junk, raw:body\n";
+                  << "       redirect-to:url, empty, drop, html, http500, stall[:ms], oversized[:bytes],\n"
+                  << "       deep[:bytes], junk, raw:body\n";
         return 2;
     }
 } // namespace
 
 int main (int argc, char* argv[])
 {
-    int port = 0, maxSeconds = defaultMaxSeconds;
+    int port = 0, maxSeconds = defaultMaxSeconds, modeSeconds = -1;
     bool ownWebApp = false;
     juce::File images;
     auto mode = olvo::sim::ReplyMode();
@@ -65,6 +69,10 @@ int main (int argc, char* argv[])
         else if (option == "--max-seconds" && value.containsOnly ("0123456789") && value.length() <= 7)
         {
             maxSeconds = value.getIntValue();
+        }
+        else if (option == "--mode-seconds" && value.containsOnly ("0123456789") && value.length() <= 7)
+        {
+            modeSeconds = value.getIntValue();
         }
         else if (option == "--own-web-app" && (value == "yes" || value == "no"))
         {
@@ -102,11 +110,13 @@ int main (int argc, char* argv[])
         return usage ("port out of range");
 
     std::mutex outputLock;
+    std::atomic<bool> requested { false };
     olvo::sim::LocalWebApi api;
     api.setScenario (scenario);
     api.setMode (mode);
-    api.setRequestLogger ([&outputLock] (const juce::String& line)
+    api.setRequestLogger ([&outputLock, &requested] (const juce::String& line)
     {
+        requested = true;
         std::lock_guard<std::mutex> lock (outputLock);
         std::cout << line << std::endl;
     });
@@ -149,9 +159,27 @@ int main (int argc, char* argv[])
     }
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (maxSeconds);
+    std::optional<std::chrono::steady_clock::time_point> modeEnds;
 
     while (stopRequested == 0 && std::chrono::steady_clock::now() < deadline)
+    {
         std::this_thread::sleep_for (std::chrono::milliseconds (pollIntervalMs));
+
+        if (modeSeconds < 0)
+            continue;
+
+        // The time is counted from the first request (the logger sees it just after its answer went out).
+        if (! modeEnds && requested)
+            modeEnds = std::chrono::steady_clock::now() + std::chrono::seconds (modeSeconds);
+
+        if (modeEnds && std::chrono::steady_clock::now() >= *modeEnds)
+        {
+            api.clearModes();
+            modeSeconds = -1;
+            std::lock_guard<std::mutex> lock (outputLock);
+            std::cout << "mode ended: normal replies from now on" << std::endl;
+        }
+    }
 
     api.stop();
     std::lock_guard<std::mutex> lock (outputLock);

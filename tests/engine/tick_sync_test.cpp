@@ -333,12 +333,13 @@ TEST_F (TickWithServer, PollResultsMapToStatus)
         EXPECT_EQ (engine->status, c.status);
         EXPECT_EQ (engine->serverMessage.get(), juce::String (c.message));
 
-        if (c.status == SyncStatus::noConnection)
+        // A failure is polled again, at the pace of the retry policy (poll_retry_test): not on every tick.
+        if (c.status != SyncStatus::upToDate)
         {
-            // No reply: polled again on every tick.
             const auto before = api->requests().size();
-            waitTicks (5);
-            EXPECT_GE (api->requests().size(), before + 4);
+            waitTicks (40);
+            EXPECT_GT (api->requests().size(), before);
+            EXPECT_LE (api->requests().size(), before + 4);
         }
 
         stopEngine();
@@ -561,6 +562,67 @@ TEST_F (TickWithServer, FourFailuresLeaveTheSlotEmptyAndTheRestWritten)
     erased.fill (0xFF);
     EXPECT_EQ (SimDevice::block (128 + 5), erased);
     EXPECT_EQ (SimDevice::block (128 + 6), erased);
+}
+
+// A block the device refuses on every attempt, against a server that sends the file again on each poll (every 5 s):
+// the file is written three times while the device stays plugged in, then no more; the other slots and the settings
+// are written each time, the device's entries hold what its flash holds, and the engine says what happened. A new
+// file for the slot, or the device plugged in again, gets three more writes.
+TEST_F (TickWithServer, ASlotThatRefusesItsFileIsWrittenThreeTimesWhileTheDeviceStaysPluggedIn)
+{
+    constexpr int slot = 2, firstBlock = 64 + 32 * slot, worn = firstBlock + 5;
+    SimDevice::failChecksumAlways (worn);
+    scenario.polling = { 5, 20, 1000, 0, 0 };
+
+    const auto fileWrites = []
+    {
+        int n = 0;
+        for (auto& c : featureCommands())
+            n += c.code == wire::cmdSetBlockAddress && c.bytes[1] == firstBlock ? 1 : 0;
+        return n;
+    };
+
+    // Ninety seconds: eighteen polls, each bringing the file again.
+    const auto expectGivenUpAfter = [&] (int writes)
+    {
+        waitVirtual (olvo::nowMs() + 90 * 1000);
+
+        // Between two polls (each starts by clearing the message).
+        const juce::String message ("Program download has failed after 3 attempts.  "
+                                    "Please disconnect and reconnect your device to try again.");
+        ASSERT_TRUE (test::waitUntil ([&]
+        {
+            return engine->status == SyncStatus::error && engine->syncStep == 0 && engine->serverMessage.get() == message;
+        })) << "status " << engine->status << ", message \"" << engine->serverMessage.get() << "\"";
+        EXPECT_EQ (fileWrites(), writes);
+
+        // The other slots and the settings went in; the refused slot's entry is empty, as its flash is neither
+        // file, and the engine's table says what the device says.
+        auto codes = scenario.wantedSlotCodes;
+        codes[slot] = 0;
+        expectSlotsAsServed (codes);
+        EXPECT_EQ (entryName (SimDevice::slotEntry (slot)), "");
+        EXPECT_EQ (engine->slotTable.get().slotProgramCode[slot], 0);
+        EXPECT_EQ (SimDevice::settings()[14], 20) << "the sync's settings step ran";
+    };
+
+    arrive();
+    expectGivenUpAfter (3);
+
+    {
+        SCOPED_TRACE ("plugged in again");
+        SimDevice::unplug();
+        ASSERT_TRUE (test::waitUntil ([this] { return engine->status == SyncStatus::noDevice; }));
+        SimDevice::plug();
+        expectGivenUpAfter (6);
+    }
+
+    {
+        SCOPED_TRACE ("a different file for the slot");
+        scenario.wantedSlotCodes[slot] = 77;
+        api->setScenario (scenario);
+        expectGivenUpAfter (9);
+    }
 }
 
 //==============================================================================

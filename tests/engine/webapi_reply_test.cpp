@@ -290,12 +290,13 @@ TEST_F (Reply, PollingScheduleAndTheWindow)
     EXPECT_EQ (engine->pollingIntervalSlow, 3600);
     EXPECT_EQ (engine->fastPollingDuration, 600);
     EXPECT_EQ (engine->slowPollingDuration, INT_MAX);
-    EXPECT_EQ (engine->lastPollAt, 0);
+    EXPECT_EQ (engine->lastPollAt, 5) << "the schedule counts on from this exchange, 5 s into the window";
     EXPECT_EQ (engine->windowStart.load(), before);
 
     apply (R"("polling": { "polling_interval_fast": -60, "reset_polling_window": 1 })");
     EXPECT_EQ (engine->pollingIntervalFast, -60) << "stored as given";
     EXPECT_EQ (engine->windowStart.load(), nowMs());
+    EXPECT_EQ (engine->lastPollAt, 0) << "a new window starts its schedule afresh";
 
     for (auto* keys : { "", R"("polling": [ { "polling_interval_fast": 60 } ])" })
     {

@@ -141,6 +141,89 @@ TEST_F (TimerPass, TheDefaultProgramIsRequestedOnlyWhileUpToDate)
     EXPECT_TRUE (e().updateProgramChoice[0]);
 }
 
+// The automatic default is asked for once per device and list: a sync that leaves the device without any of the
+// group's programs does not make the window ask again on every pass. A new list, the device back after it went, or
+// the user's own pick make it ask afresh; the user's pick itself is never held back.
+TEST_F (TimerPass, TheDefaultProgramIsRequestedOncePerDeviceAndList)
+{
+    plug (1, 2, 0);
+    setChoices (0, { calm, focus });   // the device holds none of them
+
+    const auto requested = [this]
+    {
+        return e().updateProgramChoice[0] && e().chosenConfigId[0] == 101 && e().sendSlotValues == 2;
+    };
+
+    // The engine takes the request and syncs; up to date again, the device holds none of the group's programs.
+    const auto engineSyncs = [this]
+    {
+        e().updateProgramChoice[0] = false;
+        e().settingsDirty = e().choiceDirty = false;
+        e().sendSlotValues = 0;
+        e().chosenConfigId[0] = 0;
+        e().status = SyncStatus::updating;
+        clock.advance (500);
+        pass();
+        e().status = SyncStatus::upToDate;
+    };
+    const auto syncLeavesNoneLoaded = [&]
+    {
+        engineSyncs();
+        for (int i = 0; i < 10; ++i)
+        {
+            clock.advance (500);
+            pass();
+        }
+    };
+
+    pass();
+    ASSERT_TRUE (requested());
+    syncLeavesNoneLoaded();
+    EXPECT_FALSE (e().updateProgramChoice[0]) << "asked again for the same list on the same device";
+    EXPECT_FALSE (e().settingsDirty || e().choiceDirty || e().sendSlotValues != 0);
+    EXPECT_EQ (c().programButtonText[0], "Calm") << "the caption still shows the first program";
+
+    struct Case { const char* what; std::function<void()> change; };
+    const Case cases[] {
+        { "a new list", [this] { setChoices (0, { calm, focus, single }); } },
+        { "a program renamed", [this] { setChoices (0, { calm, TimerPass::choice (102, "Focus+", 14, 15) }); } },
+        { "the device back after it went", [this]
+          {
+              unplug();
+              clock.advance (500);
+              pass();
+              plug (1, 2, 0);
+          } },
+        { "the user's pick", [this, &engineSyncs]
+          {
+              clickRow (c().programListModels[0], c().programLists[0], 1);
+              pass();
+              EXPECT_TRUE (e().updateProgramChoice[0]) << "the user's pick is never held back";
+              EXPECT_EQ (e().chosenConfigId[0], 102);
+              c().buttonClicked (&c().saveButton);
+              engineSyncs();              // the server did not bring it either
+              clock.advance (3000);       // past the captions' hold after SAVE
+          } },
+    };
+
+    for (const auto& k : cases)
+    {
+        SCOPED_TRACE (k.what);
+        k.change();
+        clock.advance (500);
+        pass();
+        EXPECT_TRUE (requested()) << "asked afresh";
+        syncLeavesNoneLoaded();
+        EXPECT_FALSE (e().updateProgramChoice[0]) << "and then once only";
+    }
+
+    // A pick of the very program asked for on the window's own is requested too.
+    clickRow (c().programListModels[0], c().programLists[0], 0);
+    pass();
+    EXPECT_TRUE (e().updateProgramChoice[0]);
+    EXPECT_EQ (e().chosenConfigId[0], 101);
+}
+
 TEST_F (TimerPass, AProgramClickRequestsTheProgramWhileUpToDate)
 {
     plug (1, 2, 0);

@@ -23,6 +23,24 @@ TEST_F (DeviceTest, FailChecksumOnFailsOnlyTheChosenAttempt)
     EXPECT_EQ (SimDevice::block (70), third);
 }
 
+TEST_F (DeviceTest, AWornBlockFailsEveryAttemptAndOnlyThatBlock)
+{
+    SimDevice::failChecksumAlways (70);
+    auto* dev = plugAndOpen();
+    const auto before = SimDevice::block (70);
+
+    for (int attempt = 1; attempt <= 6; ++attempt)
+    {
+        writeBlock (dev, 70, patternBlock (attempt));
+        EXPECT_EQ (status (dev)[10], 92) << "attempt " << attempt;
+    }
+    EXPECT_EQ (SimDevice::block (70), before);
+
+    writeBlock (dev, 71, patternBlock (9));
+    EXPECT_EQ (status (dev)[10], 91);
+    EXPECT_EQ (SimDevice::block (71), patternBlock (9));
+}
+
 TEST_F (DeviceTest, SlowCompletionHoldsTheFinalStateBackForReads)
 {
     SimDevice::slowCompletion (3, 0);

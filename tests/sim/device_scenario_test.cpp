@@ -21,6 +21,7 @@ log 0xEE000000 0x10000010 5
 settings 00 01 0x02 ff
 slot 2 name=Relax code=1234 version=1.3
 fail-checksum block=70 attempt=1
+fail-checksum block=71 attempt=every
 restart-delays 10 20
 plug
 at 1000 unplug      # leaves after a second
@@ -28,7 +29,7 @@ at 1500 plug
 at 1500 mode boot-loader
 )";
     std::string error;
-    ASSERT_EQ (SimDevice::loadScenario (text, error), 13) << error;
+    ASSERT_EQ (SimDevice::loadScenario (text, error), 14) << error;
 
     EXPECT_TRUE (SimDevice::isPlugged());
     auto* dev = openNormal();
@@ -54,6 +55,11 @@ at 1500 mode boot-loader
 
     writeBlock (dev, 70, patternBlock (1));
     EXPECT_EQ (status (dev)[10], 92);
+    for (int attempt = 1; attempt <= 2; ++attempt)
+    {
+        writeBlock (dev, 71, patternBlock (1));
+        EXPECT_EQ (status (dev)[10], 92);
+    }
 
     advance (999);
     EXPECT_TRUE (SimDevice::isPlugged());

@@ -764,6 +764,15 @@ TEST_F (WebApiTest, StallEndsWhenTheServerStops)
     EXPECT_EQ (poll (DeviceReport())["UID"].toString(), uidA);
 }
 
+TEST_F (WebApiTest, DropBreaksTheReplyAndIsRecorded)
+{
+    api.pushMode (ReplyMode::of (Kind::drop), 1);
+    EXPECT_FALSE (post (DeviceReport().json())) << "the client sees a broken reply, not an answer";
+    ASSERT_EQ (api.requests().size(), 1u);
+    EXPECT_EQ (api.requests().front().reply, "dropped");
+    EXPECT_EQ (poll (DeviceReport())["UID"].toString(), uidA) << "the next request is answered";
+}
+
 TEST_F (WebApiTest, StallAnswersAfterItsLimit)
 {
     api.pushMode (ReplyMode::stall (50), 1);
@@ -814,6 +823,7 @@ TEST (WebApiOptions, ModeNamesParse)
         { "normal", Kind::normal, "", 0 },
         { "error:Device blocked", Kind::error, "Device blocked", 0 },
         { "warn-no-uid", Kind::warnWithoutUid, "", 0 },
+        { "drop", Kind::drop, "", 0 },
         { "redirect:3", Kind::redirect, "", 3 },
         { "redirect-to:file:///etc/passwd", Kind::redirect, "file:///etc/passwd", 2 },
         { "stall:250", Kind::stall, "", 250 },

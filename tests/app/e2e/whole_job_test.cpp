@@ -356,4 +356,32 @@ TEST_F (WholeJob, ADevicePulledOutDuringItsFirmwareUpdateIsUpdatedWhenPutBack)
     }
 }
 
+//==============================================================================
+// A server that fails (HTTP 500) for its first 20 seconds, then recovers: the program shows "ERROR" meanwhile and
+// polls it a handful of times, the window showing (the user's activity) included, then finds it back on a later retry
+// with no user action and brings the device up to date.
+TEST_F (WholeJob, AServerThatFailsAtFirstIsPolledSparinglyAndTheDeviceGetsUpToDateOnItsOwn)
+{
+    startWebApi ({}, { "--mode", "http500", "--mode-seconds", "20" });
+    startProgram (olderDevice);
+    ASSERT_TRUE (waitForIcon());
+
+    plugIn();
+    ASSERT_TRUE (XSession::waitFor ([] { return windowsNamed (mainTitle).size() == 1; }, 10000));
+    ASSERT_TRUE (webApi->waitForOutput ("mode ended", 120000)) << "the server never recovered\n" << webApi->output();
+
+    const auto lines = requestLines();
+    const auto failed = (size_t) std::count_if (lines.begin(), lines.end(), [] (const std::string& line)
+    {
+        return line.find (" -> HTTP 500") != std::string::npos;
+    });
+    EXPECT_GE (failed, 2u) << "retried while the server failed";
+    EXPECT_LE (failed, 12u) << "polled at the retry policy's pace\n" << webApi->output();
+
+    // The next retry, some 30 s after the first poll, finds the server back.
+    ASSERT_TRUE (XSession::waitFor ([&] { return upToDateAfter (failed); }, 120000))
+        << "never up to date\n" << webApi->output();
+    EXPECT_EQ (missingLines (deviceState(), expectedDeviceLines()), "") << deviceState();
+}
+
 } // namespace olvo::test
