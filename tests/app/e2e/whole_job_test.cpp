@@ -367,7 +367,7 @@ TEST_F (WholeJob, AServerThatFailsAtFirstIsPolledSparinglyAndTheDeviceGetsUpToDa
     ASSERT_TRUE (waitForIcon());
 
     plugIn();
-    ASSERT_TRUE (XSession::waitFor ([] { return windowsNamed (mainTitle).size() == 1; }, 10000));
+    ASSERT_TRUE (XSession::waitFor ([] { return windowsNamed (mainTitle).size() == 1; }, 60000));
     ASSERT_TRUE (webApi->waitForOutput ("mode ended", 120000)) << "the server never recovered\n" << webApi->output();
 
     const auto lines = requestLines();
