@@ -124,8 +124,9 @@ if (OLVO_BUILD_GUI)
         LINK juce::pkgconfig_JUCE_CURL_LINUX_DEPS juce::pkgconfig_JUCE_BROWSER_LINUX_DEPS
              juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 
-    # The peers' repaint timer runs only while there is something to paint or someone listening for it.
-    olvo_add_patched_juce_module (juce_gui_basics ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-vblank.patch
+    # The peers' repaint timer runs only while there is something to paint or someone listening for it, and X events
+    # already read off the connection are dispatched without waiting for another.
+    olvo_add_patched_juce_module (juce_gui_basics ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-windows.patch
         olvo_juce_gui)
     # The web view's helper process and the thread that reads it.
     olvo_add_patched_juce_module (juce_gui_extra ${PROJECT_SOURCE_DIR}/cmake/patches/juce-linux-webview.patch

@@ -1,4 +1,4 @@
-// A window's repaint timer (JUCE's Linux peer, mended by cmake/patches/juce-linux-vblank.patch): it runs while there
+// A window's repaint timer (JUCE's Linux peer, mended by cmake/patches/juce-linux-windows.patch): it runs while there
 // is something to paint or a vblank listener, and sleeps otherwise; what wakes it must still get painted or called.
 #include "FakeTrayHost.h"
 #include "GuiTestSupport.h"
