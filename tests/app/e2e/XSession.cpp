@@ -327,21 +327,22 @@ std::string XSession::run (const std::vector<std::string>& arguments, int* exitS
 
 std::vector<std::string> XSession::visibleWindows (const std::vector<std::string>& search)
 {
-    std::vector<std::string> arguments { "xdotool", "search", "--onlyvisible" };
+    std::vector<std::string> arguments { "--onlyvisible" };
+    arguments.insert (arguments.end(), search.begin(), search.end());
+    return windows (arguments);
+}
+
+std::vector<std::string> XSession::windows (const std::vector<std::string>& search)
+{
+    std::vector<std::string> arguments { "xdotool", "search" };
     arguments.insert (arguments.end(), search.begin(), search.end());
 
+    // Its output holds its errors too (a window that went while it looked at it): only the lines that are ids count.
     std::vector<std::string> ids;
-    const auto out = run (arguments);
-    size_t start = 0;
-    while (start < out.size())
-    {
-        auto end = out.find ('\n', start);
-        if (end == std::string::npos)
-            end = out.size();
-        if (end > start)
-            ids.push_back (out.substr (start, end - start));
-        start = end + 1;
-    }
+    std::istringstream lines (run (arguments));
+    for (std::string line; std::getline (lines, line);)
+        if (! line.empty() && line.find_first_not_of ("0123456789") == std::string::npos)
+            ids.push_back (line);
     return ids;
 }
 

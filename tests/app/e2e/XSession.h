@@ -104,6 +104,9 @@ public:
     /** The ids of the visible windows xdotool finds for a search (e.g. {"--name", "^OlvoAssistant$"}). */
     static std::vector<std::string> visibleWindows (const std::vector<std::string>& search);
 
+    /** The ids of every window xdotool finds for a search, mapped or not. */
+    static std::vector<std::string> windows (const std::vector<std::string>& search);
+
     /** Waits (polling) until the condition holds; false when it never did within the time. Where nothing else is
         said, the time is a guard against a hang, far above what a slow or loaded machine needs. */
     template <typename Condition>

@@ -306,7 +306,7 @@ TEST (RealProgram, TheWindowShowsWhenTheDeviceArrivesAndHidesWithItsPopupsWhenTh
     // Closed, not only hidden with the window: its X window is gone.
     const auto popupExists = []
     {
-        return ! XSession::run ({ "xdotool", "search", "--name", "^OlvoAssistant - Update Available$" }).empty();
+        return ! XSession::windows ({ "--name", "^OlvoAssistant - Update Available$" }).empty();
     };
     EXPECT_TRUE (XSession::waitFor ([&] { return mainWindows().empty() && ! popupExists(); }, 60000))
         << "the device went, the window or its popup stayed";
@@ -425,8 +425,7 @@ namespace
     bool mainWindowListed()
     {
         const auto listed = XSession::run ({ "wmctrl", "-l" });
-        std::istringstream ids (XSession::run ({ "xdotool", "search", "--name", "^OlvoAssistant$" }));
-        for (std::string id; std::getline (ids, id);)
+        for (const auto& id : XSession::windows ({ "--name", "^OlvoAssistant$" }))
         {
             char name[32];
             std::snprintf (name, sizeof (name), "0x%08lx", std::stoul (id));   // as wmctrl names windows
